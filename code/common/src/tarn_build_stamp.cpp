@@ -1,0 +1,4 @@
+#include "tarn_build_stamp.h"
+
+const char kBuildDate[] = __DATE__;
+const char kBuildTime[] = __TIME__;

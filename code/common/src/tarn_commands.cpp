@@ -1,0 +1,36 @@
+#include "tarn_commands.h"
+
+#include "tarn_console.h"
+
+const std::array<CommandEntry, kCommandCount> kCommandTable = {{
+    {"tarn", Main_Tarn},
+    {"dlog", Main_NotBuilt},
+    {"dlogger", Main_NotBuilt},
+    {"msleep", Main_Msleep},
+    {"usleep", Main_Usleep},
+    {"unitest", Main_NotBuilt},
+    {"upgrade_fmu", Main_NotBuilt},
+    {"upgrade_imu", Main_NotBuilt},
+    {"upgrade_of", Main_NotBuilt},
+    {"upgrade_bms", Main_NotBuilt},
+    {"upgrade_rc", Main_NotBuilt},
+    {"upgrade_rf", Main_NotBuilt},
+    {"upgrade_dm368_kernel", Main_NotBuilt},
+    {"upgrade_dm368_fs", Main_NotBuilt},
+    {"uart_debug", Main_NotBuilt},
+    {"xtb_debug", Main_NotBuilt},
+    {"fmu_debug", Main_NotBuilt},
+    {"mcu_dlogger", Main_NotBuilt},
+    {"priuenv", Main_NotBuilt},
+    {"setuenv", Main_NotBuilt},
+    {"binmerge", Main_NotBuilt},
+    {"upgrade_hi3519", Main_NotBuilt},
+    {"lens_debug", Main_NotBuilt},
+    {"upgrade_fmu_super", Main_NotBuilt},
+}};
+
+int Main_NotBuilt(int argc, char *argv[]) {
+    const char *name = argc > 0 && argv[0] != nullptr ? tarn::BaseName(argv[0]) : "";
+    TARN_ERR("%s is not built yet.\n", name);
+    return -1;
+}

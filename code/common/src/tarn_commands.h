@@ -1,0 +1,22 @@
+// The command table: the 24 tools of the executable, in the order the banner lists them.
+#pragma once
+
+#include <array>
+
+using ToolEntry = int (*)(int argc, char *argv[]);
+
+struct CommandEntry {
+    const char *name;
+    ToolEntry entry;
+};
+
+inline constexpr int kCommandCount = 24;
+extern const std::array<CommandEntry, kCommandCount> kCommandTable;
+
+// Stands in the table for a tool that is not built yet: says so and fails.
+int Main_NotBuilt(int argc, char *argv[]);
+
+int Main_Tarn(int argc, char *argv[]);
+int Main_Msleep(int argc, char *argv[]);
+int Main_Usleep(int argc, char *argv[]);
+int Main_Unitest(int argc, char *argv[]);

@@ -1,0 +1,12 @@
+// Clocks for time-outs. Both read the monotonic clock, so a wall clock stepped by GPS or NTP in the middle of
+// an exchange can neither fire a time-out early nor hold one for ever.
+#pragma once
+
+#include <cstdint>
+
+uint32_t Time_GetSec();
+// Milliseconds, wrapping at 2^32: callers compare unsigned differences.
+uint32_t Time_GetMs();
+
+// Sleeps the given microseconds, resuming after signals; never overflows.
+void Time_SleepUs(uint64_t microseconds);
