@@ -35,11 +35,27 @@ TEST(CommandTable, RowsNotBuiltYet) {
             notBuilt.insert(command.name);
         }
     }
-    const std::set<std::string> expected = {
-        "dlog",        "dlogger",          "unitest",        "upgrade_fmu",    "upgrade_imu", "upgrade_of",
-        "upgrade_bms", "upgrade_rc",       "upgrade_rf",     "upgrade_dm368_kernel", "upgrade_dm368_fs",
-        "uart_debug",  "xtb_debug",        "fmu_debug",      "mcu_dlogger",    "priuenv",     "setuenv",
-        "binmerge",    "upgrade_hi3519",   "lens_debug",     "upgrade_fmu_super"};
+    const std::set<std::string> expected = {"dlog",
+                                            "dlogger",
+                                            "unitest",
+                                            "upgrade_fmu",
+                                            "upgrade_imu",
+                                            "upgrade_of",
+                                            "upgrade_bms",
+                                            "upgrade_rc",
+                                            "upgrade_rf",
+                                            "upgrade_dm368_kernel",
+                                            "upgrade_dm368_fs",
+                                            "uart_debug",
+                                            "xtb_debug",
+                                            "fmu_debug",
+                                            "mcu_dlogger",
+                                            "priuenv",
+                                            "setuenv",
+                                            "binmerge",
+                                            "upgrade_hi3519",
+                                            "lens_debug",
+                                            "upgrade_fmu_super"};
     EXPECT_EQ(notBuilt, expected);
 }
 

@@ -35,6 +35,10 @@ int Main_Tarn(int, char *[]) {
     return 0;
 }
 
-int Main_Msleep(int argc, char *argv[]) { return SleepTool(argc, argv, 1000); }
+int Main_Msleep(int argc, char *argv[]) {
+    return SleepTool(argc, argv, 1000);
+}
 
-int Main_Usleep(int argc, char *argv[]) { return SleepTool(argc, argv, 1); }
+int Main_Usleep(int argc, char *argv[]) {
+    return SleepTool(argc, argv, 1);
+}

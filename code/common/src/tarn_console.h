@@ -31,7 +31,7 @@ constexpr const char *BaseName(const char *path) {
     }())
 
 #define TARN_ERR(format, ...)                                                                                          \
-    printf("\033[0;32;31m [tarn] error(%s|%s|%d): " format "\033[m", TARN_SOURCE_NAME, __func__, __LINE__,            \
+    printf("\033[0;32;31m [tarn] error(%s|%s|%d): " format "\033[m", TARN_SOURCE_NAME, __func__, __LINE__,             \
            ##__VA_ARGS__)
 
 #define TARN_WARN(format, ...)                                                                                         \

@@ -13,11 +13,14 @@ timespec MonotonicNow() {
 
 } // namespace
 
-uint32_t Time_GetSec() { return static_cast<uint32_t>(MonotonicNow().tv_sec); }
+uint32_t Time_GetSec() {
+    return static_cast<uint32_t>(MonotonicNow().tv_sec);
+}
 
 uint32_t Time_GetMs() {
     const timespec now = MonotonicNow();
-    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
 void Time_SleepUs(uint64_t microseconds) {
