@@ -1,0 +1,35 @@
+#include "tarn_console_words.h"
+
+#include <cstdlib>
+#include <cstring>
+
+int ConsoleWords::Split(const char *pArgument, size_t maxWords) {
+    count_ = 0;
+    if (maxWords > kWordsMax || strnlen(pArgument, kTextMax + 1) > kTextMax) {
+        return -1;
+    }
+    strcpy(text_, pArgument);
+    char *pRest = text_;
+    size_t count = 0;
+    while (pRest != nullptr) {
+        char *pWord = strsep(&pRest, " ");
+        if (count == maxWords) {
+            return -1;
+        }
+        words_[count++] = pWord;
+    }
+    count_ = count;
+    return 0;
+}
+
+const char *ConsoleWords::Word(size_t index) const {
+    return index < count_ ? words_[index] : "";
+}
+
+unsigned long ConsoleWords::Number(size_t index) const {
+    return Number(index, 0);
+}
+
+unsigned long ConsoleWords::Number(size_t index, int base) const {
+    return strtoul(Word(index), nullptr, base);
+}

@@ -1,0 +1,62 @@
+// Console argument splitting: single blanks, empty words, base-0 numbers and the limits that are refused.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tarn_console_words.h"
+
+namespace {
+
+TEST(ConsoleWords, SplitsAtSingleBlanksAndCountsEmptyWords) {
+    ConsoleWords words;
+    ASSERT_EQ(0, words.Split("4 -10 0 10", 7));
+    EXPECT_EQ(4u, words.Count());
+    EXPECT_STREQ("-10", words.Word(1));
+
+    ASSERT_EQ(0, words.Split("1  1", 7));
+    EXPECT_EQ(3u, words.Count());
+    EXPECT_STREQ("", words.Word(1));
+
+    ASSERT_EQ(0, words.Split("", 5));
+    EXPECT_EQ(1u, words.Count());
+}
+
+TEST(ConsoleWords, NumbersAreBaseZeroAndWrapToTheirWidth) {
+    ConsoleWords words;
+    ASSERT_EQ(0, words.Split("0x1c -10 010 300 -1", 7));
+    EXPECT_EQ(28, words.Index());
+    EXPECT_EQ(0xF6, words.U8(1));
+    EXPECT_EQ(8u, words.Number(2));
+    EXPECT_EQ(44, words.U8(3));
+    EXPECT_EQ(0xFFFF, words.U16(4));
+
+    ASSERT_EQ(0, words.Split("8 1a ff", 5));
+    EXPECT_EQ(0x1Au, words.Number(1, 16));
+    EXPECT_EQ(0xFFu, words.Number(2, 16));
+}
+
+TEST(ConsoleWords, NothingIsReadPastTheWordList) {
+    ConsoleWords words;
+    ASSERT_EQ(0, words.Split("44", 5));
+    EXPECT_STREQ("", words.Word(1));
+    EXPECT_EQ(0u, words.Number(1));
+    EXPECT_STREQ("", words.Word(100));
+}
+
+TEST(ConsoleWords, RefusesMoreWordsThanFitAndTextOver127Characters) {
+    ConsoleWords words;
+    EXPECT_EQ(0, words.Split("1 2 3 4 5", 5));
+    EXPECT_EQ(-1, words.Split("1 2 3 4 5 6", 5));
+    EXPECT_EQ(0u, words.Count());
+    EXPECT_EQ(0, words.Split("26 1 2 3 4 5 6", 7));
+    EXPECT_EQ(-1, words.Split("26 1 2 3 4 5 6 7", 7));
+    EXPECT_EQ(-1, words.Split("1  2  3 4", 5)); // empty words count towards the limit
+
+    const std::string longest(127, '7');
+    EXPECT_EQ(0, words.Split(longest.c_str(), 5));
+    EXPECT_EQ(1u, words.Count());
+    const std::string tooLong(128, '7');
+    EXPECT_EQ(-1, words.Split(tooLong.c_str(), 5));
+}
+
+} // namespace
