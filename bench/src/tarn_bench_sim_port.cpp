@@ -1,0 +1,207 @@
+#include "tarn_bench_sim_port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "tarn_bench_report.h"
+
+namespace tarn::bench {
+
+namespace {
+
+// A write that makes no progress for this long means the tool stopped reading for good.
+constexpr int kWriteStallMs = 5000;
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+int WaitFor(int fd, short events, int timeoutMs) {
+    pollfd entry{fd, events, 0};
+    for (;;) {
+        const int ready = poll(&entry, 1, timeoutMs);
+        if (ready >= 0 || errno != EINTR) {
+            return ready;
+        }
+    }
+}
+
+void SleepUntil(const timespec &deadline) {
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+timespec AddNanoseconds(timespec at, uint64_t nanoseconds) {
+    at.tv_sec += static_cast<time_t>(nanoseconds / 1000000000u);
+    at.tv_nsec += static_cast<long>(nanoseconds % 1000000000u);
+    if (at.tv_nsec >= 1000000000L) {
+        at.tv_nsec -= 1000000000L;
+        ++at.tv_sec;
+    }
+    return at;
+}
+
+} // namespace
+
+std::unique_ptr<SimPort> SimPort::Create() {
+    // posix_openpt rather than openpty: descriptors must be close-on-exec from birth, or a sandbox forked by
+    // another thread in between would carry this line into an unrelated tool.
+    const int masterFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (masterFd < 0) {
+        ReportSystemError("posix_openpt");
+        return nullptr;
+    }
+    char name[64];
+    if (grantpt(masterFd) != 0 || unlockpt(masterFd) != 0 || ptsname_r(masterFd, name, sizeof name) != 0) {
+        ReportSystemError("unlock pseudo-terminal");
+        close(masterFd);
+        return nullptr;
+    }
+    const int slaveFd = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios attributes{};
+    if (slaveFd < 0 || tcgetattr(slaveFd, &attributes) != 0) {
+        ReportSystemError(name);
+        close(masterFd);
+        if (slaveFd >= 0) {
+            close(slaveFd);
+        }
+        return nullptr;
+    }
+    cfmakeraw(&attributes);
+    if (tcsetattr(slaveFd, TCSANOW, &attributes) != 0 ||
+        fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK) != 0) {
+        ReportSystemError("raw mode");
+        close(masterFd);
+        close(slaveFd);
+        return nullptr;
+    }
+    return std::unique_ptr<SimPort>(new SimPort(masterFd, slaveFd, name));
+}
+
+SimPort::SimPort(int masterFd, int slaveFd, std::string slavePath)
+    : masterFd_(masterFd), slaveFd_(slaveFd), slavePath_(std::move(slavePath)) {}
+
+SimPort::~SimPort() {
+    close(masterFd_);
+    close(slaveFd_);
+}
+
+void SimPort::SetLineRate(uint32_t bytesPerSecond) {
+    lineRate_ = bytesPerSecond;
+}
+
+void SimPort::Record(PortSide side, const uint8_t *bytes, size_t count) {
+    if (count == 0) {
+        return;
+    }
+    PortLogEntry entry{side, Clock::now(), std::vector<uint8_t>(bytes, bytes + count)};
+    std::lock_guard<std::mutex> hold(logLock_);
+    log_.push_back(std::move(entry));
+}
+
+int SimPort::Read(uint8_t *buffer, size_t length, int timeoutMs) {
+    if (length == 0) {
+        return 0;
+    }
+    const int ready = WaitFor(masterFd_, POLLIN, timeoutMs);
+    if (ready <= 0) {
+        return ready;
+    }
+    const ssize_t count = read(masterFd_, buffer, length);
+    if (count < 0) {
+        // EAGAIN: the wake-up was spurious. The slave descriptor kept open rules out the hang-up's EIO.
+        return errno == EAGAIN ? 0 : -1;
+    }
+    Record(PortSide::Tool, buffer, static_cast<size_t>(count));
+    return static_cast<int>(count);
+}
+
+int SimPort::ReadExact(uint8_t *buffer, size_t length, int timeoutMs) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    size_t done = 0;
+    while (done < length) {
+        const int count = Read(buffer + done, length - done, RemainingMs(deadline));
+        if (count < 0) {
+            return -1;
+        }
+        done += static_cast<size_t>(count);
+        if (count == 0 && RemainingMs(deadline) == 0) {
+            break;
+        }
+    }
+    return static_cast<int>(done);
+}
+
+void SimPort::DiscardInput() {
+    uint8_t scratch[256];
+    while (Read(scratch, sizeof scratch, 0) > 0) {
+    }
+}
+
+int SimPort::WriteSome(const uint8_t *buffer, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t count = write(masterFd_, buffer + done, length - done);
+        if (count > 0) {
+            done += static_cast<size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno != EAGAIN && errno != EINTR) {
+            ReportSystemError("write to the simulated line");
+            return -1;
+        }
+        if (count < 0 && errno == EAGAIN && WaitFor(masterFd_, POLLOUT, kWriteStallMs) <= 0) {
+            ReportError("the tool has not read %s for %d ms", slavePath_.c_str(), kWriteStallMs);
+            return -1;
+        }
+    }
+    return static_cast<int>(done);
+}
+
+int SimPort::Write(const uint8_t *buffer, size_t length) {
+    Record(PortSide::Simulator, buffer, length);
+    const uint32_t lineRate = lineRate_;
+    if (lineRate == 0) {
+        return WriteSome(buffer, length);
+    }
+    // Whole milliseconds of line time per chunk: fine enough for time-outs, few enough wake-ups.
+    const size_t chunk = std::max<size_t>(1, lineRate / 1000);
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (size_t done = 0; done < length;) {
+        const size_t count = std::min(chunk, length - done);
+        if (WriteSome(buffer + done, count) < 0) {
+            return -1;
+        }
+        done += count;
+        SleepUntil(AddNanoseconds(start, static_cast<uint64_t>(done) * 1000000000u / lineRate));
+    }
+    return static_cast<int>(length);
+}
+
+std::vector<PortLogEntry> SimPort::Log() const {
+    std::lock_guard<std::mutex> hold(logLock_);
+    return log_;
+}
+
+std::vector<uint8_t> SimPort::BytesFrom(PortSide side) const {
+    std::lock_guard<std::mutex> hold(logLock_);
+    std::vector<uint8_t> bytes;
+    for (const PortLogEntry &entry : log_) {
+        if (entry.side == side) {
+            bytes.insert(bytes.end(), entry.bytes.begin(), entry.bytes.end());
+        }
+    }
+    return bytes;
+}
+
+} // namespace tarn::bench

@@ -1,0 +1,80 @@
+// One simulated serial line: a pseudo-terminal whose slave plays the tool's /dev/ttySn while the simulator
+// side owns the master. The slave is raw from creation, and the port keeps one slave descriptor open itself so
+// the master never sees a hang-up when the tool closes its end.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tarn::bench {
+
+// 115200 baud with 8 data bits, no parity and 1 stop bit carries 10 bit times per byte.
+inline constexpr uint32_t kLineRate115200 = 11520;
+
+enum class PortSide {
+    Simulator, // bytes the simulator wrote to the master
+    Tool,      // bytes the tool wrote to its /dev/ttySn, as read from the master
+};
+
+struct PortLogEntry {
+    PortSide side;
+    std::chrono::steady_clock::time_point at;
+    std::vector<uint8_t> bytes;
+};
+
+// Threads: one thread may read while another writes and a third inspects the log; the log has its own lock.
+// Two threads never read at once, nor write at once (the same rule the tool's serial port follows).
+class SimPort {
+public:
+    // nullptr after printing why the pseudo-terminal could not be made.
+    static std::unique_ptr<SimPort> Create();
+    ~SimPort();
+    SimPort(const SimPort &) = delete;
+    SimPort &operator=(const SimPort &) = delete;
+
+    // "/dev/pts/N": what a sandbox binds onto /dev/ttySn.
+    const std::string &SlavePath() const { return slavePath_; }
+    int MasterFd() const { return masterFd_; }
+
+    // Paces every later Write at bytesPerSecond (0: as fast as the pseudo-terminal takes them).
+    void SetLineRate(uint32_t bytesPerSecond);
+
+    // Waits at most timeoutMs for the tool's bytes, then returns what one read delivered: 1..length, 0 when
+    // nothing came, -1 on an error.
+    int Read(uint8_t *buffer, size_t length, int timeoutMs);
+    // Collects exactly length bytes unless timeoutMs passes first; returns how many came (-1 on an error).
+    int ReadExact(uint8_t *buffer, size_t length, int timeoutMs);
+    // Drops whatever the tool has sent and nobody read yet (it is still logged).
+    void DiscardInput();
+    // Writes every byte (paced when a line rate is set); returns length, or -1 when the line stays blocked.
+    int Write(const uint8_t *buffer, size_t length);
+    int Write(const std::vector<uint8_t> &bytes) { return Write(bytes.data(), bytes.size()); }
+
+    std::vector<PortLogEntry> Log() const;
+    // Every byte one side sent, in order.
+    std::vector<uint8_t> BytesFrom(PortSide side) const;
+
+private:
+    SimPort(int masterFd, int slaveFd, std::string slavePath);
+    void Record(PortSide side, const uint8_t *bytes, size_t count);
+    int WriteSome(const uint8_t *buffer, size_t length);
+
+    // Set once by Create; read-only afterwards.
+    const int masterFd_;
+    const int slaveFd_;
+    const std::string slavePath_;
+
+    // Set by the test thread while the simulator thread writes: atomic, no other state depends on it.
+    std::atomic<uint32_t> lineRate_{0};
+
+    mutable std::mutex logLock_;
+    std::vector<PortLogEntry> log_; // guarded by logLock_
+};
+
+} // namespace tarn::bench
