@@ -19,10 +19,6 @@ namespace {
 
 constexpr const char *kHostDevices[] = {"null", "zero", "urandom", "random", "full", "tty"};
 
-std::string Staged(const char *name) {
-    return std::string(kDevStaging) + "/" + name;
-}
-
 int WriteWhole(const char *path, const char *text) {
     const int fd = open(path, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -63,19 +59,23 @@ int RunStep(const MountStep &step) {
 
 } // namespace
 
+std::string StagedDevice(const std::string &name) {
+    return std::string(kDevStaging) + "/" + name;
+}
+
 void StartDevTree(MountPlan &plan) {
     plan.Tmpfs("/tmp", "mode=1777");
     plan.Directory(kDevStaging);
     plan.Tmpfs(kDevStaging, "mode=755");
     for (const char *name : kHostDevices) {
-        plan.EmptyFile(Staged(name));
-        plan.Bind(std::string("/dev/") + name, Staged(name));
+        plan.EmptyFile(StagedDevice(name));
+        plan.Bind(std::string("/dev/") + name, StagedDevice(name));
     }
-    plan.Directory(Staged("pts"));
-    plan.Bind("/dev/pts", Staged("pts"));
-    plan.Symlink("pts/ptmx", Staged("ptmx"));
+    plan.Directory(StagedDevice("pts"));
+    plan.Bind("/dev/pts", StagedDevice("pts"));
+    plan.Symlink("pts/ptmx", StagedDevice("ptmx"));
     for (int n = 0; n < kSerialDeviceCount; ++n) {
-        plan.EmptyFile(Staged(("ttyS" + std::to_string(n)).c_str()));
+        plan.EmptyFile(StagedDevice("ttyS" + std::to_string(n)));
     }
 }
 

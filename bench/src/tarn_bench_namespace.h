@@ -53,6 +53,9 @@ private:
 // Where the new /dev is assembled before it is moved over the host's: inside the fresh /tmp.
 inline constexpr const char kDevStaging[] = "/tmp/.bench-dev";
 
+// kDevStaging/<name>: where a device file goes to appear as /dev/<name>.
+std::string StagedDevice(const std::string &name);
+
 // Starts the standard tree: a fresh /tmp, and in kDevStaging null, zero, urandom, random, full and tty bound
 // from the host, the host's pts/, ptmx as a link to pts/ptmx (the host's node does not work when bound) and
 // empty mount points ttyS0..ttyS4. The caller may add more below kDevStaging, then calls FinishDevTree.

@@ -1,0 +1,481 @@
+#include "tarn_bench_sandbox.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tarn_bench_report.h"
+
+extern char **environ;
+
+namespace tarn::bench {
+
+namespace {
+
+constexpr const char *kKillallCandidates[] = {"/usr/bin/killall", "/bin/killall", "/usr/sbin/killall", "/sbin/killall"};
+constexpr const char kSandboxPathTail[] = ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+constexpr std::chrono::milliseconds kKilledToolGrace{10000};
+
+// What a forked child reports through its close-on-exec pipe when it cannot reach exec.
+struct ChildFailure {
+    int error;
+    char what[200];
+};
+
+// Everything the child needs, prepared before fork: the child only makes system calls.
+struct LaunchPlan {
+    std::string executable;
+    std::vector<std::string> argumentStorage;
+    std::vector<std::string> environmentStorage;
+    std::vector<char *> argv;
+    std::vector<char *> envp;
+    std::string workDirectory;
+    MountPlan mounts;
+    std::vector<std::string> stepDescriptions;
+    NamespaceIdentity identity;
+    int input = -1; // -1: inherit
+    int output = -1;
+    int errors = -1;
+};
+
+std::vector<char *> PointersTo(std::vector<std::string> &strings) {
+    std::vector<char *> pointers;
+    for (std::string &text : strings) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+void CopyText(char *destination, size_t size, const char *source) {
+    size_t index = 0;
+    for (; index + 1 < size && source[index] != '\0'; ++index) {
+        destination[index] = source[index];
+    }
+    destination[index] = '\0';
+}
+
+[[noreturn]] void FailChild(int reportFd, const char *what) {
+    ChildFailure failure{errno, {}};
+    CopyText(failure.what, sizeof failure.what, what);
+    (void)!write(reportFd, &failure, sizeof failure);
+    _exit(127);
+}
+
+[[noreturn]] void RunChild(const LaunchPlan &plan, int reportFd, pid_t parent) {
+    setpgid(0, 0);
+    // The tool must not outlive the harness thread that started it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) {
+        _exit(127);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    const int redirections[][2] = {{plan.input, 0}, {plan.output, 1}, {plan.errors, 2}};
+    for (const auto &redirection : redirections) {
+        if (redirection[0] >= 0 && dup2(redirection[0], redirection[1]) < 0) {
+            FailChild(reportFd, "dup2");
+        }
+    }
+    const char *failedCall = "";
+    if (EnterPrivateNamespace(plan.identity, &failedCall) != 0) {
+        FailChild(reportFd, failedCall);
+    }
+    size_t failedStep = 0;
+    if (RunMountPlan(plan.mounts, &failedStep) != 0) {
+        FailChild(reportFd, plan.stepDescriptions[failedStep].c_str());
+    }
+    if (chdir(plan.workDirectory.c_str()) != 0) {
+        FailChild(reportFd, "chdir to the working directory");
+    }
+    execve(plan.executable.c_str(), plan.argv.data(), plan.envp.data());
+    FailChild(reportFd, plan.executable.c_str());
+}
+
+std::string FindOnPath(const std::string &program) {
+    if (program.find('/') != std::string::npos) {
+        return program;
+    }
+    const char *path = getenv("PATH");
+    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+    size_t begin = 0;
+    while (begin <= directories.size()) {
+        size_t end = directories.find(':', begin);
+        end = end == std::string::npos ? directories.size() : end;
+        const std::string candidate = directories.substr(begin, end - begin) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        begin = end + 1;
+    }
+    return {};
+}
+
+int WriteFile(const std::string &path, const std::string &text, mode_t mode) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        ReportSystemError(("write " + path).c_str());
+        if (fd >= 0) {
+            close(fd);
+        }
+        return -1;
+    }
+    return close(fd);
+}
+
+std::string ReadFile(const std::string &path) {
+    std::string text;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    char buffer[4096];
+    for (ssize_t count; (count = read(fd, buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<size_t>(count));
+    }
+    close(fd);
+    return text;
+}
+
+int RemoveEntry(const char *path, const struct stat *, int, FTW *) {
+    return remove(path);
+}
+
+void RemoveTree(const std::string &root) {
+    if (nftw(root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) != 0) {
+        ReportSystemError(("remove " + root).c_str());
+    }
+}
+
+std::vector<std::string> HostKillallPaths() {
+    std::vector<std::string> paths;
+    for (const char *candidate : kKillallCandidates) {
+        char resolved[PATH_MAX];
+        if (realpath(candidate, resolved) != nullptr &&
+            std::find(paths.begin(), paths.end(), resolved) == paths.end()) {
+            paths.push_back(resolved);
+        }
+    }
+    return paths;
+}
+
+} // namespace
+
+ToolInstall MakeToolInstall(std::string prefix, const std::string &runnerProgram) {
+    ToolInstall install{std::move(prefix), {}};
+    if (!runnerProgram.empty()) {
+        install.runner = {runnerProgram, "-0", "{argv0}", "{exe}"};
+    }
+    return install;
+}
+
+std::unique_ptr<Sandbox> Sandbox::Create(SandboxSettings settings) {
+    char directory[] = "/var/tmp/tarn-bench.XXXXXX";
+    if (mkdtemp(directory) == nullptr) {
+        ReportSystemError("create a directory under /var/tmp");
+        return nullptr;
+    }
+    std::unique_ptr<Sandbox> sandbox(new Sandbox(std::move(settings), directory));
+    if (sandbox->PrepareHostFiles() != 0) {
+        return nullptr;
+    }
+    return sandbox;
+}
+
+Sandbox::Sandbox(SandboxSettings settings, std::string hostDirectory)
+    : settings_(std::move(settings)), hostDirectory_(std::move(hostDirectory)),
+      workDirectory_(hostDirectory_ + "/work") {}
+
+Sandbox::~Sandbox() {
+    Stop();
+    RemoveTree(hostDirectory_);
+}
+
+int Sandbox::PrepareHostFiles() const {
+    if (mkdir(workDirectory_.c_str(), 0755) != 0 || mkdir((hostDirectory_ + "/bin").c_str(), 0755) != 0) {
+        ReportSystemError(("create directories in " + hostDirectory_).c_str());
+        return -1;
+    }
+    const std::string recorder = "#!/bin/sh\n"
+                                 "# The bench's killall: notes what the tool wanted stopped, stops nothing.\n"
+                                 "printf '%s\\n' \"$*\" >> '" +
+                                 hostDirectory_ + "/killall.log'\n";
+    return WriteFile(hostDirectory_ + "/bin/killall", recorder, 0755) != 0 ||
+                   WriteFile(hostDirectory_ + "/killall.log", "", 0644) != 0
+               ? -1
+               : 0;
+}
+
+std::string Sandbox::KillallLog() const {
+    return ReadFile(hostDirectory_ + "/killall.log");
+}
+
+MountPlan Sandbox::BuildMountPlan() const {
+    MountPlan plan;
+    StartDevTree(plan);
+    for (int n = 0; n < kSerialDeviceCount; ++n) {
+        const SimPort *port = settings_.serial[n] != nullptr ? settings_.serial[n] : unconnectedLines_[n].get();
+        plan.Bind(port->SlavePath(), StagedDevice("ttyS" + std::to_string(n)));
+    }
+    for (const ExtraDevice &device : settings_.devices) {
+        plan.EmptyFile(StagedDevice(device.name));
+        plan.Bind(device.hostPath, StagedDevice(device.name));
+    }
+    const bool cardInserted = !settings_.cardDirectory.empty();
+    if (cardInserted) {
+        // A plain file, not a mount point, so that a test can pull the card by unlinking it mid-run.
+        plan.EmptyFile(StagedDevice("mmcblk0"));
+    }
+    FinishDevTree(plan);
+    plan.Bind(hostDirectory_ + "/cmdline", "/proc/cmdline");
+    if (cardInserted) {
+        plan.Directory("/tmp/SD0");
+        plan.Bind(settings_.cardDirectory, "/tmp/SD0");
+    }
+    for (const std::string &killall : HostKillallPaths()) {
+        plan.Bind(hostDirectory_ + "/bin/killall", killall);
+    }
+    return plan;
+}
+
+int Sandbox::Start(const std::string &argv0, const std::vector<std::string> &arguments) {
+    if (running_) {
+        ReportError("a tool is still running in this sandbox");
+        return -1;
+    }
+    for (int n = 0; n < kSerialDeviceCount; ++n) {
+        if (settings_.serial[n] == nullptr && unconnectedLines_[n] == nullptr &&
+            (unconnectedLines_[n] = SimPort::Create()) == nullptr) {
+            return -1;
+        }
+    }
+    if (WriteFile(hostDirectory_ + "/cmdline", settings_.kernelCommandLine, 0644) != 0) {
+        return -1;
+    }
+
+    LaunchPlan plan;
+    const bool isPath = argv0.find('/') != std::string::npos;
+    const std::string tool = isPath ? argv0 : settings_.install.prefix + "/bin/" + argv0;
+    const std::string toolOnHost = tool[0] == '/' ? tool : workDirectory_ + "/" + tool;
+    if (access(toolOnHost.c_str(), X_OK) != 0) {
+        ReportSystemError(("run " + toolOnHost).c_str());
+        return -1;
+    }
+    if (settings_.install.runner.empty()) {
+        plan.executable = tool;
+        plan.argumentStorage.push_back(argv0);
+    } else {
+        plan.executable = FindOnPath(settings_.install.runner[0]);
+        if (plan.executable.empty()) {
+            ReportError("%s is not installed", settings_.install.runner[0].c_str());
+            return -1;
+        }
+        for (const std::string &word : settings_.install.runner) {
+            plan.argumentStorage.push_back(word == "{argv0}" ? argv0 : word == "{exe}" ? tool : word);
+        }
+    }
+    plan.argumentStorage.insert(plan.argumentStorage.end(), arguments.begin(), arguments.end());
+    for (char **variable = environ; *variable != nullptr; ++variable) {
+        if (strncmp(*variable, "PATH=", 5) != 0) {
+            plan.environmentStorage.push_back(*variable);
+        }
+    }
+    plan.environmentStorage.push_back("PATH=" + hostDirectory_ + "/bin" + kSandboxPathTail);
+    plan.argv = PointersTo(plan.argumentStorage);
+    plan.envp = PointersTo(plan.environmentStorage);
+    plan.workDirectory = workDirectory_;
+    plan.mounts = BuildMountPlan();
+    for (const MountStep &step : plan.mounts.Steps()) {
+        plan.stepDescriptions.push_back(DescribeStep(step));
+    }
+    plan.identity = PrepareNamespaceIdentity();
+
+    int report[2] = {-1, -1};
+    int outputPipe[2] = {-1, -1};
+    int errorPipe[2] = {-1, -1};
+    if (pipe2(report, O_CLOEXEC) != 0 ||
+        (settings_.captureOutput && (pipe2(outputPipe, O_CLOEXEC) != 0 || pipe2(errorPipe, O_CLOEXEC) != 0))) {
+        ReportSystemError("pipe2");
+        for (int fd : {report[0], report[1], outputPipe[0], outputPipe[1], errorPipe[0], errorPipe[1]}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        return -1;
+    }
+    if (settings_.captureOutput) {
+        plan.input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        plan.output = outputPipe[1];
+        plan.errors = errorPipe[1];
+    }
+    {
+        std::lock_guard<std::mutex> hold(outputLock_);
+        stdout_.clear();
+        stderr_.clear();
+        output_.clear();
+    }
+
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        RunChild(plan, report[1], parent);
+    }
+    const int forkErrno = errno;
+    for (int fd : {report[1], outputPipe[1], errorPipe[1], plan.input}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    if (pid < 0) {
+        errno = forkErrno;
+        ReportSystemError("fork");
+        for (int fd : {report[0], outputPipe[0], errorPipe[0]}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        return -1;
+    }
+    pid_ = pid;
+    pidFd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    running_ = true;
+    status_ = ToolStatus{};
+    status_.started = true;
+    if (settings_.captureOutput) {
+        outputReader_ = std::thread([this, out = outputPipe[0], err = errorPipe[0]] { ReadOutput(out, err); });
+    }
+
+    ChildFailure failure{};
+    const ssize_t reported = read(report[0], &failure, sizeof failure);
+    close(report[0]);
+    if (reported > 0) {
+        Wait(kKilledToolGrace);
+        status_.started = false;
+        ReportError("cannot start %s in the sandbox: %s: %s", argv0.c_str(), failure.what, strerror(failure.error));
+        return -1;
+    }
+    return 0;
+}
+
+void Sandbox::ReadOutput(int stdoutFd, int stderrFd) {
+    pollfd streams[2] = {{stdoutFd, POLLIN, 0}, {stderrFd, POLLIN, 0}};
+    char buffer[4096];
+    while (streams[0].fd >= 0 || streams[1].fd >= 0) {
+        if (poll(streams, 2, -1) < 0 && errno != EINTR) {
+            break;
+        }
+        for (int index = 0; index < 2; ++index) {
+            if (streams[index].fd < 0 || streams[index].revents == 0) {
+                continue;
+            }
+            const ssize_t count = read(streams[index].fd, buffer, sizeof buffer);
+            if (count <= 0) {
+                close(streams[index].fd);
+                streams[index].fd = -1; // poll ignores negative descriptors
+                continue;
+            }
+            std::lock_guard<std::mutex> hold(outputLock_);
+            (index == 0 ? stdout_ : stderr_).append(buffer, static_cast<size_t>(count));
+            output_.append(buffer, static_cast<size_t>(count));
+        }
+    }
+}
+
+bool Sandbox::Wait(std::chrono::milliseconds timeout) {
+    if (!running_) {
+        return true;
+    }
+    pollfd exited{pidFd_, POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int ready = poll(&exited, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+        if (ready > 0) {
+            break;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    Reap();
+    return true;
+}
+
+void Sandbox::Reap() {
+    // The tool is a zombie now, so its process group id cannot have been reused: clear what it left behind,
+    // which also lets the output pipes reach their end.
+    kill(-pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    status_.exited = WIFEXITED(status);
+    status_.code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+    status_.signalNumber = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    close(pidFd_);
+    pidFd_ = -1;
+    if (outputReader_.joinable()) {
+        outputReader_.join();
+    }
+    running_ = false;
+}
+
+void Sandbox::Stop(std::chrono::milliseconds grace) {
+    if (!running_) {
+        return;
+    }
+    kill(pid_, SIGTERM);
+    if (!Wait(grace)) {
+        kill(-pid_, SIGKILL);
+        Wait(kKilledToolGrace);
+    }
+}
+
+int Sandbox::Run(const std::string &argv0, const std::vector<std::string> &arguments, std::chrono::milliseconds limit) {
+    if (Start(argv0, arguments) != 0) {
+        return -1;
+    }
+    if (!Wait(limit)) {
+        Stop();
+        status_.timedOut = true;
+    }
+    return 0;
+}
+
+int Sandbox::Signal(int signalNumber) const {
+    return running_ ? kill(pid_, signalNumber) : -1;
+}
+
+std::string Sandbox::Stdout() const {
+    std::lock_guard<std::mutex> hold(outputLock_);
+    return stdout_;
+}
+
+std::string Sandbox::Stderr() const {
+    std::lock_guard<std::mutex> hold(outputLock_);
+    return stderr_;
+}
+
+std::string Sandbox::Output() const {
+    std::lock_guard<std::mutex> hold(outputLock_);
+    return output_;
+}
+
+std::string Sandbox::PathInside(const std::string &path) const {
+    return running_ ? "/proc/" + std::to_string(pid_) + "/root" + path : std::string();
+}
+
+} // namespace tarn::bench

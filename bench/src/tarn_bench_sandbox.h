@@ -1,0 +1,133 @@
+// Runs an installed tarn tool under its link name in a private mount namespace that plays the aircraft's
+// computer: /dev with the simulated serial lines and the scenario's device files, /proc/cmdline from given
+// text, a fresh /tmp with the SD card's directory while a card is inserted, a killall that only records its
+// arguments, and a working directory of its own.
+//
+// Host-side state (working directory, command line file, killall log) lives in a fresh directory under
+// /var/tmp (the sandbox's own /tmp hides the host's), removed with the Sandbox.
+//
+// Threads: a Sandbox belongs to the thread that created it, which must also be the thread that starts its
+// tools (the tool is killed when that thread ends). Captured output is filled by a reader thread under a
+// lock and can be read while the tool runs.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+#include "tarn_bench_namespace.h"
+#include "tarn_bench_sim_port.h"
+
+namespace tarn::bench {
+
+// Where the tarn to run is installed, and how to run it.
+struct ToolInstall {
+    std::string prefix; // holds bin/tarn and one link per tool name
+    // Empty: the tool runs natively. Otherwise the command that runs it, in which the words "{argv0}" and
+    // "{exe}" stand for the tool's name and the executable's path.
+    std::vector<std::string> runner;
+};
+// The one switch between a native build and a target build: an empty runnerProgram runs prefix/bin natively,
+// a qemu-user program (e.g. "qemu-aarch64-static") runs the same tree under it.
+ToolInstall MakeToolInstall(std::string prefix, const std::string &runnerProgram = "");
+
+// A host file bound onto /dev/<name>, e.g. a NAND image as "mtd0".
+struct ExtraDevice {
+    std::string hostPath;
+    std::string name;
+};
+
+// A kernel command line without any hwinfo= parameter.
+inline constexpr const char kPlainKernelCommandLine[] = "mem=512M console=ttyAMA0,115200 root=/dev/mtdblock3 rw\n";
+
+struct SandboxSettings {
+    ToolInstall install;
+    // /dev/ttySn: the port's slave, or an unconnected line the sandbox owns when nullptr.
+    std::array<const SimPort *, kSerialDeviceCount> serial{};
+    std::vector<ExtraDevice> devices;
+    std::string kernelCommandLine = kPlainKernelCommandLine; // exactly what /proc/cmdline reads
+    // Non-empty: a card is inserted; this host directory is bound at /tmp/SD0 and /dev/mmcblk0 exists.
+    std::string cardDirectory;
+    // false: the tool shares the caller's standard input, output and error (live output, nothing captured).
+    bool captureOutput = true;
+};
+
+struct ToolStatus {
+    bool started = false;
+    bool exited = false; // with code; otherwise killed by signalNumber
+    int code = 0;
+    int signalNumber = 0;
+    bool timedOut = false; // stopped by Run's time limit
+};
+
+class Sandbox {
+public:
+    // nullptr after printing why the host directory could not be made.
+    static std::unique_ptr<Sandbox> Create(SandboxSettings settings);
+    ~Sandbox();
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    // May change between runs; each Start builds the namespace from the settings as they are then.
+    SandboxSettings &Settings() { return settings_; }
+    // Host path of the tool's working directory (inputs go here, outputs are found here).
+    const std::string &WorkDirectory() const { return workDirectory_; }
+    // One line per killall the tools ran, with its arguments, across all runs of this sandbox.
+    std::string KillallLog() const;
+
+    // Starts a tool: argv0 without '/' runs prefix/bin/<argv0>; with a '/' it is the path to run (relative
+    // to the working directory). Returns 0, or -1 after printing why. One tool at a time.
+    int Start(const std::string &argv0, const std::vector<std::string> &arguments);
+    // Runs a tool to its end, stopping it after limit. Returns 0 when it ran (see Status), -1 if not started.
+    int Run(const std::string &argv0, const std::vector<std::string> &arguments, std::chrono::milliseconds limit);
+    // Waits at most timeout for the tool's end; true when it has ended.
+    bool Wait(std::chrono::milliseconds timeout);
+    // SIGTERM to the tool, SIGKILL to everything it started after grace; waits for the end.
+    void Stop(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+    // Sends one signal to the tool's process.
+    int Signal(int signalNumber) const;
+    bool Running() const { return running_; }
+
+    ToolStatus Status() const { return status_; }
+    std::string Stdout() const;
+    std::string Stderr() const;
+    // Both streams in order of arrival, as a terminal would show them.
+    std::string Output() const;
+
+    // The tool's view of an absolute path, reachable from the host while the tool runs:
+    // /proc/<pid>/root/<path>. Empty when no tool runs.
+    std::string PathInside(const std::string &path) const;
+    pid_t Pid() const { return pid_; }
+
+private:
+    Sandbox(SandboxSettings settings, std::string hostDirectory);
+    int PrepareHostFiles() const;
+    MountPlan BuildMountPlan() const;
+    void ReadOutput(int stdoutFd, int stderrFd);
+    void Reap();
+
+    SandboxSettings settings_;
+    const std::string hostDirectory_;
+    const std::string workDirectory_;
+    std::array<std::unique_ptr<SimPort>, kSerialDeviceCount> unconnectedLines_;
+
+    // Owned by the creating thread.
+    pid_t pid_ = -1;
+    int pidFd_ = -1;
+    bool running_ = false;
+    ToolStatus status_;
+    std::thread outputReader_;
+
+    mutable std::mutex outputLock_;
+    // Guarded by outputLock_: appended by outputReader_, read by the creating thread.
+    std::string stdout_;
+    std::string stderr_;
+    std::string output_;
+};
+
+} // namespace tarn::bench

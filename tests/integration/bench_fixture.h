@@ -1,0 +1,86 @@
+// The fixture of every integration test: a sandbox of its own per test, holding the installed tarn.
+//
+// By default the suite runs the install staged in the build folder. TARN_TEST_PREFIX names another install
+// prefix and TARN_TEST_RUNNER a runner for it (e.g. "qemu-aarch64-static" for a static AArch64 build): the one
+// switch that points the whole suite at a target build. Only the tests read these variables.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tarn_bench_sandbox.h"
+
+namespace bench_test {
+
+using namespace std::chrono_literals;
+
+inline tarn::bench::ToolInstall InstallUnderTest() {
+    const char *prefix = getenv("TARN_TEST_PREFIX");
+    const char *runner = getenv("TARN_TEST_RUNNER");
+    return tarn::bench::MakeToolInstall(prefix != nullptr && *prefix != '\0' ? prefix : TARN_STAGE_DIR,
+                                        runner != nullptr ? runner : "");
+}
+
+struct ToolRun {
+    tarn::bench::ToolStatus status;
+    int exitStatus = -1; // the code, 128 + signal when killed, -1 when the tool did not start
+    std::string out;
+    std::string err;
+    std::chrono::milliseconds elapsed{0};
+};
+
+inline ToolRun Finished(const tarn::bench::Sandbox &sandbox, std::chrono::steady_clock::time_point start) {
+    ToolRun run;
+    run.status = sandbox.Status();
+    run.exitStatus = !run.status.started ? -1 : run.status.exited ? run.status.code : 128 + run.status.signalNumber;
+    run.out = sandbox.Stdout();
+    run.err = sandbox.Stderr();
+    run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    return run;
+}
+
+class BenchTest : public testing::Test {
+protected:
+    void SetUp() override {
+        tarn::bench::SandboxSettings settings;
+        settings.install = Install();
+        sandbox_ = tarn::bench::Sandbox::Create(std::move(settings));
+        ASSERT_NE(sandbox_, nullptr);
+    }
+
+    // The tarn under test; a fixture testing the bench itself overrides it with the native staged install.
+    virtual tarn::bench::ToolInstall Install() const { return InstallUnderTest(); }
+
+    tarn::bench::Sandbox &Bench() { return *sandbox_; }
+
+    // Runs a tool to its end (stopped after limit) and collects what it did.
+    ToolRun Run(const std::string &argv0, const std::vector<std::string> &arguments = {},
+                std::chrono::milliseconds limit = 30s) {
+        const auto start = std::chrono::steady_clock::now();
+        sandbox_->Run(argv0, arguments, limit);
+        return Finished(*sandbox_, start);
+    }
+
+    // Starts a tool in the background; Finish collects it once it has ended or been stopped.
+    bool Start(const std::string &argv0, const std::vector<std::string> &arguments = {}) {
+        started_ = std::chrono::steady_clock::now();
+        return sandbox_->Start(argv0, arguments) == 0;
+    }
+    ToolRun Finish(std::chrono::milliseconds limit = 30s) {
+        if (!sandbox_->Wait(limit)) {
+            sandbox_->Stop();
+        }
+        return Finished(*sandbox_, started_);
+    }
+
+private:
+    std::unique_ptr<tarn::bench::Sandbox> sandbox_;
+    std::chrono::steady_clock::time_point started_;
+};
+
+} // namespace bench_test
