@@ -9,7 +9,7 @@ const std::array<CommandEntry, kCommandCount> kCommandTable = {{
     {"msleep", Main_Msleep},
     {"usleep", Main_Usleep},
     {"unitest", Main_NotBuilt},
-    {"upgrade_fmu", Main_NotBuilt},
+    {"upgrade_fmu", Main_UpgradeFmu},
     {"upgrade_imu", Main_NotBuilt},
     {"upgrade_of", Main_NotBuilt},
     {"upgrade_bms", Main_NotBuilt},

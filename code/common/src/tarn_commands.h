@@ -20,3 +20,4 @@ int Main_Tarn(int argc, char *argv[]);
 int Main_Msleep(int argc, char *argv[]);
 int Main_Usleep(int argc, char *argv[]);
 int Main_Unitest(int argc, char *argv[]);
+int Main_UpgradeFmu(int argc, char *argv[]);

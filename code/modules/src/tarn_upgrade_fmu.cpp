@@ -1,0 +1,355 @@
+#include "tarn_upgrade_fmu.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "tarn_board.h"
+#include "tarn_console.h"
+#include "tarn_crc.h"
+#include "tarn_fdio.h"
+#include "tarn_firmware_file.h"
+#include "tarn_time.h"
+
+namespace {
+
+constexpr const char *kUsageLines[] = {"usage: ", "| ", "eg: upgrade_fmu [file_path] "};
+
+// The processes that hold the flight controller's line while the aircraft runs.
+constexpr const char *kSiblingStops[] = {"killall -9 AirLinkRelay", "killall -9 media_srv.out"};
+
+static_assert(kBoardLineFmu.device == nullptr || Fdio_IsSupportedBaudrate(kBoardLineFmu.baudrate),
+              "the board gives the flight controller's line a speed the serial set-up cannot do");
+
+constexpr uint32_t kSizeUnknown = 0xFFFFFFFF;
+constexpr uint32_t kChunkLength = 60;
+constexpr uint8_t kImageFill = 0xFF;
+constexpr uint32_t kReceiveWaitMs = 3000;
+// A flight controller still running its application never falls silent; the drain gives up on it.
+constexpr uint32_t kDrainLimitMs = 10000;
+constexpr uint64_t kRestartPauseUs = 5000000;
+constexpr uint64_t kErasePauseUs = 8000000;
+constexpr int kSyncAttempts = 5;
+constexpr int kEraseReplyAttempts = 3;
+constexpr uint32_t kCheckedRevision = 4;
+
+enum BootloaderByte : uint8_t {
+    kNoOperation = 0x00,
+    kOk = 0x10,
+    kInSync = 0x12,
+    kEndOfCommand = 0x20,
+    kGetSync = 0x21,
+    kGetDeviceInfo = 0x22,
+    kChipErase = 0x23,
+    kProgramMultiple = 0x27,
+    kGetCrc = 0x29,
+    kRebootDevice = 0x30,
+};
+
+enum DeviceInfo : uint8_t {
+    kInfoRevision = 1,
+    kInfoFlashSize = 4,
+};
+
+constexpr std::array<uint8_t, 256> ErasedBytes() {
+    std::array<uint8_t, 256> erased{};
+    for (uint8_t &byte : erased) {
+        byte = 0xFF;
+    }
+    return erased;
+}
+
+// What the CRC sees of flash past the image.
+constexpr std::array<uint8_t, 256> kErased = ErasedBytes();
+
+constexpr size_t kSyncFillerLength = 66;
+constexpr size_t kProgramLeadInLength = 128;
+
+// COMMAND_LONG 246 (param1 3, param2 2) from system 255 with sequence 5: restart into the bootloader.
+constexpr std::array<uint8_t, 41> kRestartToBootloaderFrame = {
+    0xfe, 0x21, 0x05, 0xff, 0x00, 0x4c, 0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x00, 0x40,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xf6, 0x00, 0x01, 0x00, 0x01, 0x60, 0xe9};
+
+// One per process, used by the main thread only.
+struct FmuUpgradeContext {
+    const char *firmwarePath = nullptr;
+    uint32_t firmwareSize = 0;
+    FirmwareImage firmware;
+    int serialFd = -1;
+};
+
+FmuUpgradeContext g_fmu;
+
+uint32_t LittleEndian32(const uint8_t *bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+void PrintProgress(uint32_t remaining) {
+    printf("\r%4.1f%%", 100.0 - remaining * 100.0 / g_fmu.firmwareSize);
+    fflush(stdout);
+}
+
+} // namespace
+
+void Fmu_Usage() {
+    for (const char *line : kUsageLines) {
+        puts(line);
+    }
+}
+
+int Fmu_InitUart() {
+    if (kBoardLineFmu.device == nullptr) {
+        TARN_WARN("unsupport plat.\n");
+        return -1;
+    }
+    const FdioResult result = Fdio_OpenSerial(kBoardLineFmu.device, kBoardLineFmu.baudrate, &g_fmu.serialFd);
+    FDIO_REPORT(result);
+    return result.status == FdioStatus::Ok ? 0 : -1;
+}
+
+void Fmu_DeinitUart() {
+    if (g_fmu.serialFd >= 0) {
+        close(g_fmu.serialFd);
+        g_fmu.serialFd = -1;
+    }
+}
+
+int Fmu_Recv(uint8_t *buffer, uint32_t count) {
+    const FdioResult result = Fdio_ReadExact(g_fmu.serialFd, buffer, count, kReceiveWaitMs);
+    FDIO_REPORT(result);
+    return result.status == FdioStatus::Ok ? 0 : -1;
+}
+
+int Fmu_Send(const uint8_t *buffer, uint32_t count) {
+    const FdioResult result = Fdio_WriteAll(g_fmu.serialFd, buffer, count);
+    FDIO_REPORT(result);
+    return result.status == FdioStatus::Ok ? 0 : -1;
+}
+
+uint32_t Fmu_GetFileSize(const char *path) {
+    uint32_t size = 0;
+    if (Firmware_GetSize(path, &size) != 0) {
+        TARN_SYSERR("stat");
+        return kSizeUnknown;
+    }
+    return size;
+}
+
+int Fmu_GetFileBuf() {
+    const FirmwareLoad load =
+        Firmware_Load(g_fmu.firmwarePath, g_fmu.firmwareSize, kChunkLength, kImageFill, &g_fmu.firmware);
+    FIRMWARE_REPORT(load, g_fmu.firmwareSize);
+    return load.status == FirmwareStatus::Ok ? 0 : -1;
+}
+
+void Fmu_FreeFileBuf() {
+    g_fmu.firmware = FirmwareImage();
+}
+
+uint32_t Fmu_Crc32(const uint8_t *data, uint32_t length, uint32_t crc) {
+    return Crc_Crc32Raw(data, length, crc);
+}
+
+void Fmu_Flush() {
+    if (Fdio_DrainUntilSilent(Fmu_Recv, kDrainLimitMs)) {
+        TARN_WARN("read timeout.\n");
+    }
+}
+
+int Fmu_GetSync() {
+    uint8_t reply[2] = {};
+    if (Fmu_Recv(reply, sizeof(reply)) != 0) {
+        TARN_ERR("recv data fail.\n");
+        return -1;
+    }
+    if (reply[0] != kInSync || reply[1] != kOk) {
+        TARN_ERR("bad sync 0x%02x,0x%02x \n", reply[0], reply[1]);
+        return -1;
+    }
+    return 0;
+}
+
+int Fmu_Sync() {
+    Fmu_Flush();
+    const std::array<uint8_t, kSyncFillerLength> fillers = {kNoOperation};
+    Fmu_Send(fillers.data(), fillers.size());
+    Fmu_Send(fillers.data(), fillers.size());
+    const uint8_t command[] = {kGetSync, kEndOfCommand};
+    Fmu_Send(command, sizeof(command));
+    return Fmu_GetSync();
+}
+
+int Fmu_GetInfo(uint8_t parameter, uint32_t *value) {
+    const uint8_t command[] = {kGetDeviceInfo, parameter, kEndOfCommand};
+    Fmu_Send(command, sizeof(command));
+    uint8_t reply[4] = {};
+    if (Fmu_Recv(reply, sizeof(reply)) != 0) {
+        TARN_ERR("recv data fail.\n");
+        return -1;
+    }
+    *value = LittleEndian32(reply);
+    return Fmu_GetSync();
+}
+
+int Fmu_Erase() {
+    const uint8_t command[] = {kChipErase, kEndOfCommand};
+    Fmu_Send(command, sizeof(command));
+    // The bootloader answers only once the whole chip is erased.
+    Time_SleepUs(kErasePauseUs);
+    for (int attempt = 0; attempt < kEraseReplyAttempts; ++attempt) {
+        if (Fmu_GetSync() == 0) {
+            return 0;
+        }
+        TARN_WARN("get sync fail and try it again...\n");
+    }
+    return -1;
+}
+
+int Fmu_Program() {
+    const std::array<uint8_t, kProgramLeadInLength> leadIn = {kNoOperation};
+    Fmu_Send(leadIn.data(), leadIn.size());
+
+    std::array<uint8_t, 3 + kChunkLength> packet = {kProgramMultiple, static_cast<uint8_t>(kChunkLength)};
+    packet.back() = kEndOfCommand;
+    const uint8_t *image = g_fmu.firmware.bytes.get();
+    uint32_t remaining = g_fmu.firmware.length;
+    for (uint32_t offset = 0; remaining > 0; offset += kChunkLength) {
+        memcpy(&packet[2], image + offset, kChunkLength);
+        Fmu_Send(packet.data(), packet.size());
+        if (Fmu_GetSync() != 0) {
+            TARN_ERR("get sync fail.\n");
+            return -1;
+        }
+        remaining -= kChunkLength;
+        PrintProgress(remaining);
+    }
+    printf("\n");
+    return 0;
+}
+
+int Fmu_Verify() {
+    uint32_t revision = 0;
+    if (Fmu_GetInfo(kInfoRevision, &revision) != 0) {
+        TARN_ERR("get bootloader revision fail.\n");
+        return -1;
+    }
+    if (revision != kCheckedRevision) {
+        TARN_WARN("unsupport bootload version %d.\n", static_cast<int>(revision));
+        return 0;
+    }
+    uint32_t flashSize = 0;
+    if (Fmu_GetInfo(kInfoFlashSize, &flashSize) != 0) {
+        TARN_INFO("could not read firmware size");
+        return -1;
+    }
+
+    // The bootloader checks its whole application area, erased bytes included.
+    const uint32_t length = g_fmu.firmware.length;
+    uint32_t expected = Fmu_Crc32(g_fmu.firmware.bytes.get(), length, 0);
+    for (uint32_t left = flashSize > length ? flashSize - length : 0; left > 0;) {
+        const uint32_t piece = left < kErased.size() ? left : static_cast<uint32_t>(kErased.size());
+        expected = Fmu_Crc32(kErased.data(), piece, expected);
+        left -= piece;
+    }
+
+    const uint8_t command[] = {kGetCrc, kEndOfCommand};
+    Fmu_Send(command, sizeof(command));
+    uint8_t reply[4] = {};
+    if (Fmu_Recv(reply, sizeof(reply)) != 0) {
+        TARN_ERR("did not receive CRC checksum");
+        return -1;
+    }
+    const uint32_t received = LittleEndian32(reply);
+    if (received != expected) {
+        TARN_WARN("CRC wrong: received: 0x%x, expected: 0x%x\n", received, expected);
+    }
+    return 0;
+}
+
+int Fmu_Reboot() {
+    const uint8_t command[] = {kRebootDevice, kEndOfCommand};
+    Fmu_Send(command, sizeof(command));
+    return 0;
+}
+
+int Fmu_RebootToBootloader() {
+    return Fmu_Send(kRestartToBootloaderFrame.data(), kRestartToBootloaderFrame.size());
+}
+
+int Fmu_Upgrade() {
+    TARN_INFO("step 1: reboot fmu.\n");
+    Fmu_RebootToBootloader();
+    Time_SleepUs(kRestartPauseUs);
+
+    TARN_INFO("step 2: bootload sync.\n");
+    for (int attempt = 1; Fmu_Sync() != 0; ++attempt) {
+        if (attempt == kSyncAttempts) {
+            return -1;
+        }
+        TARN_WARN("bootloader not responding and try it again.\n");
+    }
+
+    TARN_INFO("step 3: erase flash.\n");
+    if (Fmu_Erase() != 0) {
+        TARN_ERR("Fmu_Erase fail.\n");
+        return -1;
+    }
+
+    TARN_INFO("step 4: program flash\n");
+    if (Fmu_Program() != 0) {
+        TARN_ERR("program fail.\n");
+        return -1;
+    }
+
+    TARN_INFO("step 5: verify flash.\n");
+    if (Fmu_Verify() != 0) {
+        TARN_ERR("verify fail.\n");
+        return -1;
+    }
+
+    TARN_INFO("step 6: reboot fmu.\n");
+    return Fmu_Reboot();
+}
+
+int Main_UpgradeFmu(int argc, char *argv[]) {
+    if (argc != 2) {
+        Fmu_Usage();
+        return -1;
+    }
+    for (const char *command : kSiblingStops) {
+        const int ignored = system(command);
+        (void)ignored;
+    }
+
+    g_fmu = FmuUpgradeContext();
+    g_fmu.firmwarePath = argv[1];
+    g_fmu.firmwareSize = Fmu_GetFileSize(g_fmu.firmwarePath);
+    // A failed size query stops here: no buffer may be sized from the failure value.
+    if (g_fmu.firmwareSize == kSizeUnknown || Fmu_GetFileBuf() != 0) {
+        TARN_ERR("get file buf fail.\n");
+        return -1;
+    }
+    if (Fmu_InitUart() != 0) {
+        TARN_ERR("init uart fail.\n");
+        Fmu_FreeFileBuf();
+        return -1;
+    }
+    TARN_INFO("begin to upgrade file='%s' size=%d to firmware.\n", g_fmu.firmwarePath,
+              static_cast<int>(g_fmu.firmwareSize));
+
+    int result = Fmu_Upgrade();
+    if (result != 0) {
+        TARN_WARN("upgrade fmu fail and try it again.\n");
+        result = Fmu_Upgrade();
+        if (result != 0) {
+            TARN_ERR("upgrade fmu fail.\n");
+        }
+    }
+    Fmu_DeinitUart();
+    Fmu_FreeFileBuf();
+    return result == 0 ? 0 : -1;
+}
