@@ -1,0 +1,179 @@
+// The dispatcher through the installed links, as scripts and engineers call it.
+#include <cctype>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "bench_fixture.h"
+#include "console_lines.h"
+#include "tarn_commands.h"
+
+namespace {
+
+using namespace bench_test;
+
+constexpr const char *kToolNames[] = {"tarn",
+                                      "dlog",
+                                      "dlogger",
+                                      "msleep",
+                                      "usleep",
+                                      "unitest",
+                                      "upgrade_fmu",
+                                      "upgrade_imu",
+                                      "upgrade_of",
+                                      "upgrade_bms",
+                                      "upgrade_rc",
+                                      "upgrade_rf",
+                                      "upgrade_dm368_kernel",
+                                      "upgrade_dm368_fs",
+                                      "uart_debug",
+                                      "xtb_debug",
+                                      "fmu_debug",
+                                      "mcu_dlogger",
+                                      "priuenv",
+                                      "setuenv",
+                                      "binmerge",
+                                      "upgrade_hi3519",
+                                      "lens_debug",
+                                      "upgrade_fmu_super"};
+
+bool Matches(const std::string &text, const std::string &pattern) {
+    // '9' stands for a digit, '_' for a blank or a digit, 'A' for a letter; anything else for itself.
+    if (text.size() != pattern.size()) {
+        return false;
+    }
+    for (size_t index = 0; index < text.size(); ++index) {
+        const char got = text[index];
+        const bool fits = pattern[index] == '9'   ? isdigit(got) != 0
+                          : pattern[index] == '_' ? got == ' ' || isdigit(got) != 0
+                          : pattern[index] == 'A' ? isalpha(got) != 0
+                                                  : got == pattern[index];
+        if (!fits) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "Dec  4 2018"
+bool IsBuildDate(const std::string &date) {
+    constexpr const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const size_t month = std::string(kMonths).find(date.substr(0, 3));
+    return Matches(date, "AAA _9 9999") && month != std::string::npos && month % 3 == 0;
+}
+
+// "14:15:39"
+bool IsBuildTime(const std::string &time) {
+    return Matches(time, "99:99:99");
+}
+
+std::string InstalledTarn() {
+    return InstallUnderTest().prefix + "/bin/tarn";
+}
+
+// True once the process sleeps in the kernel (the tool has passed its start-up and installed its handlers).
+bool WaitUntilAsleep(pid_t pid, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+        long number = -1;
+        if (syscall >> number && (number == 35 || number == 230)) { // nanosleep, clock_nanosleep
+            return true;
+        }
+        usleep(10000);
+    }
+    return false;
+}
+
+using DispatcherTest = BenchTest;
+
+TEST_F(DispatcherTest, TarnPrintsTheBannerAndEveryToolInTableOrder) {
+    const ToolRun run = Run("tarn");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "");
+    // The stamp is the build's own: check its form, then compare the whole output with it in place.
+    const std::string shape = InfoLine("build on <date> at <time>.\n");
+    const std::string opening = shape.substr(0, shape.find("<date>"));
+    ASSERT_EQ(run.out.rfind(opening, 0), 0u) << run.out;
+    const std::string date = run.out.substr(opening.size(), 11);
+    const std::string time = run.out.substr(opening.size() + 15, 8);
+    EXPECT_TRUE(IsBuildDate(date)) << "[" << date << "]";
+    EXPECT_TRUE(IsBuildTime(time)) << "[" << time << "]";
+    std::string expected = InfoLine("build on " + date + " at " + time + ".\n");
+    expected += "tarn support tool list: \n";
+    for (const char *name : kToolNames) {
+        expected += std::string(name) + "  ";
+    }
+    EXPECT_EQ(run.out, expected + "\n");
+}
+
+TEST_F(DispatcherTest, NameOutsideTheTableRunsNothing) {
+    ASSERT_EQ(symlink(InstalledTarn().c_str(), (Bench().WorkDirectory() + "/foo").c_str()), 0);
+    const ToolRun run = Run("./foo", {"-h"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(DispatcherTest, ToolIsFoundByTheLastComponentOfAPath) {
+    const std::string directory = Bench().WorkDirectory() + "/x/y";
+    ASSERT_EQ(system(("mkdir -p " + directory).c_str()), 0);
+    ASSERT_EQ(symlink(InstalledTarn().c_str(), (directory + "/msleep").c_str()), 0);
+    const ToolRun run = Run(directory + "/msleep");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "usage: usleep [val]\n");
+}
+
+TEST_F(DispatcherTest, ToolReturningMinusOneExitsWith255) {
+    // A row still waiting for its tool fails this way; which rows remain changes as tools land.
+    for (const CommandEntry &command : kCommandTable) {
+        if (command.entry == Main_NotBuilt) {
+            const ToolRun run = Run(command.name);
+            EXPECT_EQ(WithoutLocations(run.out), ErrorLine(std::string(command.name) + " is not built yet.\n"));
+            EXPECT_EQ(run.exitStatus, 255);
+            return;
+        }
+    }
+    GTEST_SKIP() << "every tool is built: no row left that fails without arguments";
+}
+
+TEST_F(DispatcherTest, MsleepSleepsItsArgumentInMilliseconds) {
+    const ToolRun run = Run("msleep", {"250"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_GE(run.elapsed, 240ms);
+    EXPECT_LT(run.elapsed, 2000ms);
+}
+
+TEST_F(DispatcherTest, SleepToolsWithoutArgumentPrintTheUsleepUsage) {
+    for (const char *name : {"msleep", "usleep"}) {
+        const ToolRun run = Run(name);
+        EXPECT_EQ(run.exitStatus, 0) << name;
+        EXPECT_EQ(run.out, "usage: usleep [val]\n") << name;
+    }
+}
+
+TEST_F(DispatcherTest, CrashPrintsTheStackTraceBlockAndExitsWithOne) {
+    ASSERT_TRUE(Start("msleep", {"5000"}));
+    ASSERT_TRUE(WaitUntilAsleep(Bench().Pid(), 10s));
+    ASSERT_EQ(Bench().Signal(SIGSEGV), 0);
+    const ToolRun run = Finish(10s);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_LT(run.elapsed, 4500ms) << "the crash ended the sleep";
+
+    const std::string opening = "\n========================== stack trace ==========================\n";
+    const std::string closing = std::string(65, '=') + "\n";
+    ASSERT_EQ(run.out.rfind(opening, 0), 0u) << run.out;
+    ASSERT_GE(run.out.size(), opening.size() + closing.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - closing.size()), closing) << run.out;
+    std::istringstream frames(run.out.substr(opening.size(), run.out.size() - opening.size() - closing.size()));
+    int count = 0;
+    for (std::string line; std::getline(frames, line); ++count) {
+        EXPECT_TRUE(line.size() >= 2 && line.front() == ' ' && line.back() == ' ') << "[" << line << "]";
+    }
+    EXPECT_GE(count, 1);
+    EXPECT_LE(count, 10);
+}
+
+} // namespace
