@@ -219,6 +219,29 @@ int Sandbox::PrepareHostFiles() const {
                : 0;
 }
 
+int Sandbox::PlaceFile(const std::string &hostPath) const {
+    const int source = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
+        ReportSystemError(("open " + hostPath).c_str());
+        return -1;
+    }
+    const std::string target = workDirectory_ + "/" + hostPath.substr(hostPath.rfind('/') + 1);
+    const int copy = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int result = copy < 0 ? -1 : 0;
+    char buffer[65536];
+    for (ssize_t count; result == 0 && (count = read(source, buffer, sizeof buffer)) != 0;) {
+        result = count < 0 || write(copy, buffer, static_cast<size_t>(count)) != count ? -1 : 0;
+    }
+    if (result != 0) {
+        ReportSystemError(("copy " + hostPath + " to " + target).c_str());
+    }
+    close(source);
+    if (copy >= 0) {
+        close(copy);
+    }
+    return result;
+}
+
 std::string Sandbox::KillallLog() const {
     return ReadFile(hostDirectory_ + "/killall.log");
 }

@@ -77,6 +77,8 @@ public:
     SandboxSettings &Settings() { return settings_; }
     // Host path of the tool's working directory (inputs go here, outputs are found here).
     const std::string &WorkDirectory() const { return workDirectory_; }
+    // Copies a host file into the working directory under its own name; 0, or -1 after printing why.
+    int PlaceFile(const std::string &hostPath) const;
     // One line per killall the tools ran, with its arguments, across all runs of this sandbox.
     std::string KillallLog() const;
 

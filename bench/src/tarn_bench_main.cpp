@@ -1,0 +1,311 @@
+// tarn-bench: runs one tarn tool in a simulated aircraft and streams what it prints.
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <getopt.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "tarn_bench_report.h"
+#include "tarn_bench_sandbox.h"
+#include "tarn_bench_simulators.h"
+#include "tarn_commands.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: tarn-bench [scenario options] -- <tool> [arguments...]\n"
+    "       tarn-bench demo\n"
+    "\n"
+    "Runs one tarn tool inside a simulated aircraft and prints its output as it comes.\n"
+    "The exit status is the tool's: 128 + the signal when it was killed; 125 when the bench itself failed,\n"
+    "2 for a wrong command line.\n"
+    "\n"
+    "Scenario options:\n"
+    "  --hwinfo VALUE      the kernel command line carries hwinfo=VALUE (default: no hwinfo= at all)\n"
+    "  --cmdline TEXT      the kernel command line is exactly TEXT (a line feed is added)\n"
+    "  --card DIR          an SD card is inserted: DIR appears at /tmp/SD0 and /dev/mmcblk0 exists\n"
+    "  --file PATH         copy PATH into the tool's working directory (repeatable)\n"
+    "  --sim NAME[:PORT]   put simulator NAME on /dev/ttyS<PORT> (default: its usual port; repeatable)\n"
+    "  --prefix DIR        the install to run, holding bin/tarn (default: the folder above tarn-bench's bin/)\n"
+    "  --qemu              that install is a static AArch64 build: run it under qemu-aarch64-static\n"
+    "  --help              this text\n"
+    "\n"
+    "Serial lines without a simulator are connected to nothing.\n";
+
+enum Option { kHwinfo = 1, kCmdline, kCard, kFile, kSim, kPrefix, kQemu, kHelp };
+
+constexpr option kOptions[] = {
+    {"hwinfo", required_argument, nullptr, kHwinfo},
+    {"cmdline", required_argument, nullptr, kCmdline},
+    {"card", required_argument, nullptr, kCard},
+    {"file", required_argument, nullptr, kFile},
+    {"sim", required_argument, nullptr, kSim},
+    {"prefix", required_argument, nullptr, kPrefix},
+    {"qemu", no_argument, nullptr, kQemu},
+    {"help", no_argument, nullptr, kHelp},
+    {nullptr, 0, nullptr, 0},
+};
+
+constexpr int kBenchFailed = 125;
+constexpr const char kQemuProgram[] = "qemu-aarch64-static";
+constexpr uint16_t kElfMachineAarch64 = 183;
+
+struct SimulatorRequest {
+    const tarn::bench::SimulatorKind *kind;
+    int port;
+};
+
+struct Scenario {
+    std::string kernelCommandLine = tarn::bench::kPlainKernelCommandLine;
+    std::string cardDirectory;
+    std::vector<std::string> files;
+    std::vector<SimulatorRequest> simulators;
+    std::string prefix;
+    bool qemu = false;
+};
+
+// One step of the demo: what it shows, then the tool and its arguments. A null tool stands for the first
+// row of the command table whose tool is not built yet; steps whose tool is not built yet are left out.
+struct DemoStep {
+    const char *explanation;
+    const char *tool;
+    std::vector<std::string> arguments;
+};
+
+const std::vector<DemoStep> kDemoSteps = {
+    {"The banner: the build's date and time, then the 24 tools this one executable carries.", "tarn", {}},
+    {"msleep waits the given number of milliseconds, 250 here.", "msleep", {"250"}},
+    {"Without an argument it prints its usage line (the same for msleep and usleep) and exits with 0.", "msleep", {}},
+    {"A tool that is not built yet says so at error level and fails: exit status 255.", nullptr, {}},
+    {"The self-tests of the semaphore module: test1 waits on a semaphore that test2 posts after its five lines.",
+     "unitest",
+     {"-m", "sem"}},
+};
+
+volatile sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) {
+    stopRequested = 1;
+}
+
+// Exits after printing the usage's first line when the command line is wrong.
+[[noreturn]] void UsageError(const char *format, const char *detail) {
+    fprintf(stderr, "tarn-bench: ");
+    fprintf(stderr, format, detail);
+    fprintf(stderr, "\n%.*s", static_cast<int>(strchr(kUsage, '\n') - kUsage + 1), kUsage);
+    exit(2);
+}
+
+std::string DefaultPrefix() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return ".";
+    }
+    std::string executable(path, static_cast<size_t>(length));
+    const std::string bin = executable.substr(0, executable.rfind('/'));
+    return bin.substr(0, bin.rfind('/'));
+}
+
+bool IsAarch64Executable(const std::string &path) {
+    unsigned char header[20] = {};
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool complete = fd >= 0 && read(fd, header, sizeof header) == static_cast<ssize_t>(sizeof header);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return complete && memcmp(header, "\177ELF", 4) == 0 && (header[18] | header[19] << 8) == kElfMachineAarch64;
+}
+
+SimulatorRequest ParseSimulator(const char *text) {
+    const std::string spec = text;
+    const size_t colon = spec.find(':');
+    const tarn::bench::SimulatorKind *kind = tarn::bench::FindSimulatorKind(spec.substr(0, colon));
+    if (kind == nullptr) {
+        UsageError("no simulator named '%s' (see --help)", text);
+    }
+    int port = kind->defaultPort;
+    if (colon != std::string::npos) {
+        char *end = nullptr;
+        port = static_cast<int>(strtol(spec.c_str() + colon + 1, &end, 10));
+        if (end == spec.c_str() + colon + 1 || *end != '\0' || port < 0 || port >= tarn::bench::kSerialDeviceCount) {
+            UsageError("'%s': the port is a number from 0 to 4", text);
+        }
+    }
+    return {kind, port};
+}
+
+// Parses the options before "--" (or before the tool); returns the index of the tool in argv.
+int ParseScenario(int argc, char *argv[], Scenario &scenario) {
+    for (int option; (option = getopt_long(argc, argv, "+", kOptions, nullptr)) != -1;) {
+        switch (option) {
+            case kHwinfo:
+                scenario.kernelCommandLine = "mem=512M console=ttyAMA0,115200 hwinfo=" + std::string(optarg) + "\n";
+                break;
+            case kCmdline:
+                scenario.kernelCommandLine = std::string(optarg) + "\n";
+                break;
+            case kCard:
+                scenario.cardDirectory = optarg;
+                break;
+            case kFile:
+                scenario.files.push_back(optarg);
+                break;
+            case kSim:
+                scenario.simulators.push_back(ParseSimulator(optarg));
+                break;
+            case kPrefix:
+                scenario.prefix = optarg;
+                break;
+            case kQemu:
+                scenario.qemu = true;
+                break;
+            case kHelp:
+                fputs(kUsage, stdout);
+                for (const tarn::bench::SimulatorKind &kind : tarn::bench::SimulatorKinds()) {
+                    printf("  simulator %-16s /dev/ttyS%d  %s\n", kind.name, kind.defaultPort, kind.description);
+                }
+                exit(0);
+            default:
+                UsageError("%s", "unknown option");
+        }
+    }
+    if (optind >= argc) {
+        UsageError("%s", "no tool given");
+    }
+    return optind;
+}
+
+// The running side of a scenario: its lines, their simulators and the sandbox.
+class Bench {
+public:
+    int Open(const Scenario &scenario) {
+        tarn::bench::SandboxSettings settings;
+        const std::string prefix = scenario.prefix.empty() ? DefaultPrefix() : scenario.prefix;
+        if (scenario.qemu && !IsAarch64Executable(prefix + "/bin/tarn")) {
+            tarn::bench::ReportError("--qemu: %s/bin/tarn is not an AArch64 build", prefix.c_str());
+            return -1;
+        }
+        settings.install = tarn::bench::MakeToolInstall(prefix, scenario.qemu ? kQemuProgram : "");
+        settings.kernelCommandLine = scenario.kernelCommandLine;
+        settings.cardDirectory = scenario.cardDirectory;
+        settings.captureOutput = false;
+        for (const SimulatorRequest &request : scenario.simulators) {
+            std::unique_ptr<tarn::bench::SimPort> line = tarn::bench::SimPort::Create();
+            if (line == nullptr) {
+                return -1;
+            }
+            std::unique_ptr<tarn::bench::Simulator> simulator = request.kind->create(*line);
+            if (settings.serial[request.port] != nullptr || simulator == nullptr || simulator->Start() != 0) {
+                tarn::bench::ReportError("cannot put %s on /dev/ttyS%d", request.kind->name, request.port);
+                return -1;
+            }
+            settings.serial[request.port] = line.get();
+            lines_.push_back(std::move(line));
+            simulators_.push_back(std::move(simulator));
+        }
+        sandbox_ = tarn::bench::Sandbox::Create(std::move(settings));
+        if (sandbox_ == nullptr) {
+            return -1;
+        }
+        for (const std::string &file : scenario.files) {
+            if (sandbox_->PlaceFile(file) != 0) {
+                return -1;
+            }
+        }
+        return 0;
+    }
+
+    // Runs the tool with the bench's own standard streams; returns its exit status.
+    int Run(const std::string &tool, const std::vector<std::string> &arguments) {
+        fflush(stdout);
+        if (sandbox_->Start(tool, arguments) != 0) {
+            return kBenchFailed;
+        }
+        while (!sandbox_->Wait(std::chrono::milliseconds(100))) {
+            if (stopRequested) {
+                sandbox_->Stop();
+            }
+        }
+        const tarn::bench::ToolStatus status = sandbox_->Status();
+        return status.exited ? status.code : 128 + status.signalNumber;
+    }
+
+    ~Bench() {
+        sandbox_.reset();
+        for (std::unique_ptr<tarn::bench::Simulator> &simulator : simulators_) {
+            simulator->Stop();
+        }
+    }
+
+private:
+    // Declaration order is destruction order in reverse: simulators go before the lines they read.
+    std::vector<std::unique_ptr<tarn::bench::SimPort>> lines_;
+    std::vector<std::unique_ptr<tarn::bench::Simulator>> simulators_;
+    std::unique_ptr<tarn::bench::Sandbox> sandbox_;
+};
+
+// The tool a demo step runs, or nullptr when it is not built.
+const char *DemoTool(const DemoStep &step) {
+    for (const CommandEntry &command : kCommandTable) {
+        const bool built = command.entry != Main_NotBuilt;
+        if (step.tool == nullptr ? !built : strcmp(command.name, step.tool) == 0) {
+            return step.tool == nullptr || built ? command.name : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+void ShowStep(const char *explanation, const char *tool, const std::vector<std::string> &arguments) {
+    printf("\n### %s\n$ %s", explanation, tool);
+    for (const std::string &argument : arguments) {
+        printf(" %s", argument.c_str());
+    }
+    printf("\n");
+}
+
+int RunDemo(Bench &bench) {
+    printf("tarn-bench demo: the real tarn, run as on the aircraft's computer, with simulated devices.\n");
+    for (const DemoStep &step : kDemoSteps) {
+        const char *tool = DemoTool(step);
+        if (tool == nullptr) {
+            continue;
+        }
+        ShowStep(step.explanation, tool, step.arguments);
+        const auto start = std::chrono::steady_clock::now();
+        const int status = bench.Run(tool, step.arguments);
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        printf("[exit status %d after %lld ms]\n", status, static_cast<long long>(elapsed.count()));
+        if (stopRequested) {
+            return status;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    signal(SIGINT, RequestStop);
+    signal(SIGTERM, RequestStop);
+    Scenario scenario;
+    const bool demo = argc == 2 && strcmp(argv[1], "demo") == 0;
+    const int toolIndex = demo ? argc : ParseScenario(argc, argv, scenario);
+
+    Bench bench;
+    if (bench.Open(scenario) != 0) {
+        return kBenchFailed;
+    }
+    if (demo) {
+        return RunDemo(bench);
+    }
+    return bench.Run(argv[toolIndex], std::vector<std::string>(argv + toolIndex + 1, argv + argc));
+}

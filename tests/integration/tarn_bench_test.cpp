@@ -1,0 +1,114 @@
+// The tarn-bench command as an engineer runs it: a scenario, one tool, the tool's output and exit status.
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "bench_fixture.h"
+#include "console_lines.h"
+#include "tarn_commands.h"
+
+namespace {
+
+using namespace bench_test;
+
+class TarnBenchTest : public BenchTest {
+protected:
+    // tarn-bench is a host program: it runs natively, and is told which tarn to run.
+    tarn::bench::ToolInstall Install() const override { return tarn::bench::MakeToolInstall(TARN_STAGE_DIR); }
+
+    static std::vector<std::string> InstallOptions() {
+        const tarn::bench::ToolInstall install = InstallUnderTest();
+        std::vector<std::string> options = {"--prefix", install.prefix};
+        if (!install.runner.empty()) {
+            options.push_back("--qemu");
+        }
+        return options;
+    }
+    ToolRun RunBench(std::vector<std::string> arguments, std::chrono::milliseconds limit = 30s) {
+        const std::vector<std::string> install = InstallOptions();
+        arguments.insert(arguments.begin(), install.begin(), install.end());
+        return Run(kTarnBench, arguments, limit);
+    }
+
+    const std::string kTarnBench = std::string(TARN_STAGE_DIR) + "/bin/tarn-bench";
+};
+
+// True once the process has forked (tarn-bench: its tool is running and its own signal handlers are set).
+bool HasStartedAChild(pid_t pid, std::chrono::milliseconds limit) {
+    const std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream list(children);
+        pid_t child = 0;
+        if (list >> child) {
+            return true;
+        }
+        usleep(10000);
+    }
+    return false;
+}
+
+TEST_F(TarnBenchTest, RunsTheToolInTheScenarioAndPassesItsOutputAndStatus) {
+    const std::string card = Bench().WorkDirectory() + "/card";
+    ASSERT_EQ(mkdir(card.c_str(), 0755), 0);
+    ToolRun run = RunBench({"--hwinfo", "RV311", "--card", card, "--", "msleep"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "usage: usleep [val]\n");
+    EXPECT_EQ(run.err, "");
+
+    run = RunBench({"--", "tarn"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.out.find("\033[mtarn support tool list: \n"), std::string::npos) << run.out;
+
+    for (const CommandEntry &command : kCommandTable) {
+        if (command.entry == Main_NotBuilt) {
+            run = RunBench({"--", command.name});
+            EXPECT_EQ(run.exitStatus, 255) << command.name;
+            EXPECT_EQ(WithoutLocations(run.out), ErrorLine(std::string(command.name) + " is not built yet.\n"));
+            break;
+        }
+    }
+}
+
+TEST_F(TarnBenchTest, TerminatingTheBenchStopsTheTool) {
+    std::vector<std::string> arguments = InstallOptions();
+    arguments.insert(arguments.end(), {"--", "msleep", "20000"});
+    ASSERT_TRUE(Start(kTarnBench, arguments));
+    ASSERT_TRUE(HasStartedAChild(Bench().Pid(), 10s));
+    ASSERT_EQ(Bench().Signal(SIGTERM), 0);
+    const ToolRun run = Finish(15s);
+    EXPECT_TRUE(run.status.exited) << "the bench itself ends normally";
+    EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << "with the tool's status: killed by SIGTERM";
+    EXPECT_LT(run.elapsed, 15s);
+}
+
+TEST_F(TarnBenchTest, WrongCommandLinesAndBrokenScenariosAreRefused) {
+    ToolRun run = Run(kTarnBench, {"--sim", "no_such_device", "--", "tarn"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("tarn-bench: no simulator named 'no_such_device'", 0), 0u) << run.err;
+
+    run = Run(kTarnBench, {"--hwinfo", "COMM"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("no tool given"), std::string::npos) << run.err;
+
+    run = RunBench({"--file", "/var/tmp/no/such/firmware.bin", "--", "tarn"});
+    EXPECT_EQ(run.exitStatus, 125);
+    EXPECT_EQ(run.out, "") << "the tool does not run in a broken scenario";
+
+    run = Run(kTarnBench, {"--qemu", "--prefix", TARN_STAGE_DIR, "--", "tarn"});
+    EXPECT_EQ(run.exitStatus, 125);
+    EXPECT_NE(run.err.find("is not an AArch64 build"), std::string::npos) << run.err;
+}
+
+TEST_F(TarnBenchTest, HelpListsTheScenarioOptions) {
+    const ToolRun run = Run(kTarnBench, {"--help"});
+    EXPECT_EQ(run.exitStatus, 0);
+    for (const char *option : {"--hwinfo", "--cmdline", "--card", "--file", "--sim", "--prefix", "--qemu"}) {
+        EXPECT_NE(run.out.find(option), std::string::npos) << option;
+    }
+}
+
+} // namespace
