@@ -44,6 +44,8 @@ int RunStep(const MountStep &step) {
             const int fd = open(target, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
             return fd < 0 ? -1 : close(fd);
         }
+        case MountOp::Devpts:
+            return mount("devpts", target, "devpts", MS_NOSUID | MS_NOEXEC, source);
         case MountOp::Bind:
             return mount(source, target, nullptr, MS_BIND | MS_REC, nullptr);
         case MountOp::Symlink:
@@ -72,7 +74,9 @@ void StartDevTree(MountPlan &plan) {
         plan.Bind(std::string("/dev/") + name, StagedDevice(name));
     }
     plan.Directory(StagedDevice("pts"));
-    plan.Bind("/dev/pts", StagedDevice("pts"));
+    // Not the host's instance: its ptmx may be closed to all but root (ptmxmode=000), which a user namespace
+    // cannot pass, and a bound host ptmx node would not find its devpts.
+    plan.Devpts(StagedDevice("pts"), "newinstance,ptmxmode=0666,mode=0620");
     plan.Symlink("pts/ptmx", StagedDevice("ptmx"));
     for (int n = 0; n < kSerialDeviceCount; ++n) {
         plan.EmptyFile(StagedDevice("ttyS" + std::to_string(n)));
@@ -134,6 +138,8 @@ std::string DescribeStep(const MountStep &step) {
             return "create the directory " + step.target;
         case MountOp::EmptyFile:
             return "create the file " + step.target;
+        case MountOp::Devpts:
+            return "mount a devpts on " + step.target;
         case MountOp::Bind:
             return "bind " + step.source + " on " + step.target;
         case MountOp::Symlink:
@@ -170,6 +176,9 @@ int AttachSerialDevice(int n, const SimPort &port) {
         return -1;
     }
     const std::string device = "/dev/ttyS" + std::to_string(n);
+    // A line attached before is replaced: its slave may be gone, and nothing mounts on top of a deleted file.
+    while (umount2(device.c_str(), MNT_DETACH) == 0) {
+    }
     if (mount(port.SlavePath().c_str(), device.c_str(), nullptr, MS_BIND, nullptr) != 0) {
         ReportSystemError(("bind " + port.SlavePath() + " on " + device).c_str());
         return -1;

@@ -17,6 +17,7 @@ inline constexpr int kSerialDeviceCount = 5; // /dev/ttyS0 .. /dev/ttyS4
 
 enum class MountOp {
     Tmpfs,           // target: mount point; source: mount options
+    Devpts,          // target: mount point; source: mount options
     Directory,       // target: directory to create (an existing one is fine)
     EmptyFile,       // target: regular file to create, a mount point or a plain device stand-in
     Bind,            // source onto target, recursively
@@ -34,6 +35,9 @@ struct MountStep {
 class MountPlan {
 public:
     void Tmpfs(std::string target, std::string options) { Add(MountOp::Tmpfs, std::move(options), std::move(target)); }
+    void Devpts(std::string target, std::string options) {
+        Add(MountOp::Devpts, std::move(options), std::move(target));
+    }
     void Directory(std::string target) { Add(MountOp::Directory, {}, std::move(target)); }
     void EmptyFile(std::string target) { Add(MountOp::EmptyFile, {}, std::move(target)); }
     void Bind(std::string source, std::string target) { Add(MountOp::Bind, std::move(source), std::move(target)); }
@@ -57,8 +61,10 @@ inline constexpr const char kDevStaging[] = "/tmp/.bench-dev";
 std::string StagedDevice(const std::string &name);
 
 // Starts the standard tree: a fresh /tmp, and in kDevStaging null, zero, urandom, random, full and tty bound
-// from the host, the host's pts/, ptmx as a link to pts/ptmx (the host's node does not work when bound) and
-// empty mount points ttyS0..ttyS4. The caller may add more below kDevStaging, then calls FinishDevTree.
+// from the host, pts/ a devpts instance of the namespace's own with ptmx as a link to pts/ptmx (so that
+// anyone inside may make pseudo-terminals; lines made outside are bound in by their host path before the tree
+// is moved over /dev), and empty mount points ttyS0..ttyS4. The caller may add more below kDevStaging, then
+// calls FinishDevTree.
 void StartDevTree(MountPlan &plan);
 // Moves the staged tree over /dev.
 void FinishDevTree(MountPlan &plan);
@@ -83,12 +89,12 @@ int RunMountPlan(const MountPlan &plan, size_t *failedStep);
 std::string DescribeStep(const MountStep &step);
 
 // For a test binary's main, before any thread exists: the calling process moves into its own namespace
-// with the standard /dev (ttyS0..ttyS4 unconnected) and a fresh /tmp. Prints why and exits when the machine
-// allows neither a mount namespace nor a user namespace.
+// with the standard /dev (ttyS0..ttyS4 unconnected, pseudo-terminals of its own) and a fresh /tmp. Prints why and exits
+// when the machine allows neither a mount namespace nor a user namespace.
 void EnterUnitTestSandbox();
 
 // Binds the port's slave onto /dev/ttySn of the current namespace, so a module that opens /dev/ttySn talks to
-// the port's master. Returns 0, or -1 after printing why.
+// the port's master, in place of any line attached there before. Returns 0, or -1 after printing why.
 int AttachSerialDevice(int n, const SimPort &port);
 
 } // namespace tarn::bench
