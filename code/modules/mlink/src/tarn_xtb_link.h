@@ -1,0 +1,15 @@
+// Inside the gimbal board module: the one link that the operations, reports and upgrade share.
+#pragma once
+
+#include "tarn_mlink_link.h"
+
+MlinkLink &Xtb_Link();
+// Fills every slot of the table that Xtb_Create hands out.
+void Xtb_FillOps(struct XtbOps *pOps);
+
+// Report readers and the upgrade progress slot (the rest are commands).
+int32_t Xtb_GetUpgradeProgress(uint8_t *pProgress);
+int32_t Xtb_PopImuPosition(int16_t *pPitch, int16_t *pRoll, int16_t *pYaw);
+int32_t Xtb_PopMotorValue(int16_t *pPitch, int16_t *pRoll, int16_t *pYaw);
+int32_t Xtb_PopEvent(uint8_t *pType, uint8_t *pValue);
+int32_t Xtb_GetBmsReport(uint16_t *pVoltage, uint16_t *pTemperature, uint16_t *pCurrent, uint16_t *pRemain);
