@@ -46,7 +46,6 @@ TEST(CommandTable, RowsNotBuiltYet) {
                                             "upgrade_dm368_kernel",
                                             "upgrade_dm368_fs",
                                             "uart_debug",
-                                            "xtb_debug",
                                             "fmu_debug",
                                             "mcu_dlogger",
                                             "priuenv",

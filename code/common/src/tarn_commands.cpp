@@ -18,7 +18,7 @@ const std::array<CommandEntry, kCommandCount> kCommandTable = {{
     {"upgrade_dm368_kernel", Main_NotBuilt},
     {"upgrade_dm368_fs", Main_NotBuilt},
     {"uart_debug", Main_NotBuilt},
-    {"xtb_debug", Main_NotBuilt},
+    {"xtb_debug", Main_XtbDebug},
     {"fmu_debug", Main_NotBuilt},
     {"mcu_dlogger", Main_NotBuilt},
     {"priuenv", Main_NotBuilt},

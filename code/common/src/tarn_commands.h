@@ -21,3 +21,4 @@ int Main_Msleep(int argc, char *argv[]);
 int Main_Usleep(int argc, char *argv[]);
 int Main_Unitest(int argc, char *argv[]);
 int Main_UpgradeFmu(int argc, char *argv[]);
+int Main_XtbDebug(int argc, char *argv[]);
