@@ -87,7 +87,19 @@ const std::vector<DemoStep> kDemoSteps = {
     {"The self-tests of the semaphore module: test1 waits on a semaphore that test2 posts after its five lines.",
      "unitest",
      {"-m", "sem"}},
+    {"The gimbal board console over one link: the IMU firmware version, then the follow mode (one 100 ms poll "
+     "each).",
+     "xtb_debug",
+     {"-v", "2", "-g", "1"}},
+    {"Set the gimbal's pose angles (pitch -10, roll 0, yaw 10) and read them back; a set with a word too many is "
+     "refused before anything is sent.",
+     "xtb_debug",
+     {"-s", "4 -10 0 10", "-g", "42", "-s", "1 1 1"}},
 };
+
+// The demo's aircraft: these simulators on their usual ports, and a project that wires them there.
+constexpr const char *kDemoSimulators[] = {"gimbal"};
+constexpr const char kDemoKernelCommandLine[] = "mem=512M console=ttyAMA0,115200 hwinfo=COMM\n";
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -299,6 +311,12 @@ int main(int argc, char *argv[]) {
     Scenario scenario;
     const bool demo = argc == 2 && strcmp(argv[1], "demo") == 0;
     const int toolIndex = demo ? argc : ParseScenario(argc, argv, scenario);
+    if (demo) {
+        scenario.kernelCommandLine = kDemoKernelCommandLine;
+        for (const char *name : kDemoSimulators) {
+            scenario.simulators.push_back(ParseSimulator(name));
+        }
+    }
 
     Bench bench;
     if (bench.Open(scenario) != 0) {

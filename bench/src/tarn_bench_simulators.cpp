@@ -1,10 +1,14 @@
 #include "tarn_bench_simulators.h"
 
+#include "tarn_bench_sim_gimbal.h"
+
 namespace tarn::bench {
 
 const std::vector<SimulatorKind> &SimulatorKinds() {
     static const std::vector<SimulatorKind> kinds = {
         // {"name", port, "what it plays", [](SimPort &port) -> std::unique_ptr<Simulator> { ... }},
+        {"gimbal", 2, "gimbal board over mlink (projects COMM and RV310; RV311 wires it to port 1)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<GimbalSimulator>(port); }},
     };
     return kinds;
 }
