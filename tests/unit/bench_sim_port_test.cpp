@@ -173,6 +173,22 @@ TEST(UnitTestSandbox, HasItsOwnDevAndAnEmptyTmp) {
     EXPECT_TRUE(entries.empty()) << entries.front();
 }
 
+TEST(UnitTestSandbox, ReattachingALineReplacesOneWhoseSlaveIsGone) {
+    std::unique_ptr<SimPort> first = SimPort::Create();
+    ASSERT_NE(first, nullptr);
+    ASSERT_EQ(tarn::bench::AttachSerialDevice(3, *first), 0);
+    first.reset();
+    const std::unique_ptr<SimPort> second = SimPort::Create();
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(tarn::bench::AttachSerialDevice(3, *second), 0);
+    ToolEnd tool("/dev/ttyS3");
+    ASSERT_TRUE(tool.IsOpen());
+    tool.Send({0x42});
+    uint8_t byte = 0;
+    EXPECT_EQ(second->Read(&byte, 1, 2000), 1);
+    EXPECT_EQ(byte, 0x42);
+}
+
 TEST(UnitTestSandbox, RefusesASerialDeviceOutsideTheBench) {
     const std::unique_ptr<SimPort> port = SimPort::Create();
     ASSERT_NE(port, nullptr);
