@@ -77,6 +77,7 @@ struct DemoStep {
     const char *explanation;
     const char *tool;
     std::vector<std::string> arguments;
+    const char *kernelCommandLine = nullptr; // this step's /proc/cmdline; nullptr: the demo aircraft's
 };
 
 const std::vector<DemoStep> kDemoSteps = {
@@ -95,6 +96,11 @@ const std::vector<DemoStep> kDemoSteps = {
      "refused before anything is sent.",
      "xtb_debug",
      {"-s", "4 -10 0 10", "-g", "42", "-s", "1 1 1"}},
+    {"The project comes from hwinfo= on the kernel command line: on a computer whose boot loader passes none, "
+     "the console cannot tell which line leads to the gimbal and fails.",
+     "xtb_debug",
+     {"-g", "1"},
+     tarn::bench::kPlainKernelCommandLine},
 };
 
 // The demo's aircraft: these simulators on their usual ports, and a project that wires them there.
@@ -207,6 +213,7 @@ public:
         }
         settings.install = tarn::bench::MakeToolInstall(prefix, scenario.qemu ? kQemuProgram : "");
         settings.kernelCommandLine = scenario.kernelCommandLine;
+        kernelCommandLine_ = scenario.kernelCommandLine;
         settings.cardDirectory = scenario.cardDirectory;
         settings.captureOutput = false;
         for (const SimulatorRequest &request : scenario.simulators) {
@@ -235,8 +242,11 @@ public:
         return 0;
     }
 
-    // Runs the tool with the bench's own standard streams; returns its exit status.
-    int Run(const std::string &tool, const std::vector<std::string> &arguments) {
+    // Runs the tool with the bench's own standard streams, under the scenario's kernel command line or the one
+    // given; returns its exit status.
+    int Run(const std::string &tool, const std::vector<std::string> &arguments,
+            const char *kernelCommandLine = nullptr) {
+        sandbox_->Settings().kernelCommandLine = kernelCommandLine != nullptr ? kernelCommandLine : kernelCommandLine_;
         fflush(stdout);
         if (sandbox_->Start(tool, arguments) != 0) {
             return kBenchFailed;
@@ -262,6 +272,7 @@ private:
     std::vector<std::unique_ptr<tarn::bench::SimPort>> lines_;
     std::vector<std::unique_ptr<tarn::bench::Simulator>> simulators_;
     std::unique_ptr<tarn::bench::Sandbox> sandbox_;
+    std::string kernelCommandLine_;
 };
 
 // The tool a demo step runs, or nullptr when it is not built.
@@ -278,7 +289,8 @@ const char *DemoTool(const DemoStep &step) {
 void ShowStep(const char *explanation, const char *tool, const std::vector<std::string> &arguments) {
     printf("\n### %s\n$ %s", explanation, tool);
     for (const std::string &argument : arguments) {
-        printf(" %s", argument.c_str());
+        // Quoted as a shell would need it, so the line can be pasted.
+        printf(argument.find(' ') == std::string::npos ? " %s" : " '%s'", argument.c_str());
     }
     printf("\n");
 }
@@ -292,7 +304,7 @@ int RunDemo(Bench &bench) {
         }
         ShowStep(step.explanation, tool, step.arguments);
         const auto start = std::chrono::steady_clock::now();
-        const int status = bench.Run(tool, step.arguments);
+        const int status = bench.Run(tool, step.arguments, step.kernelCommandLine);
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         printf("[exit status %d after %lld ms]\n", status, static_cast<long long>(elapsed.count()));
