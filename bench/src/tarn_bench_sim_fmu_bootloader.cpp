@@ -1,0 +1,297 @@
+#include "tarn_bench_sim_fmu_bootloader.h"
+
+#include <thread>
+
+#include "tarn_crc.h"
+
+namespace tarn::bench {
+
+namespace {
+
+constexpr uint8_t kInSync = 0x12;
+constexpr uint8_t kOk = 0x10;
+constexpr uint8_t kInvalid = 0x13;
+constexpr uint8_t kEndOfCommand = 0x20;
+
+constexpr uint8_t kNoOperation = 0x00;
+constexpr uint8_t kGetSync = 0x21;
+constexpr uint8_t kGetDeviceInfo = 0x22;
+constexpr uint8_t kChipErase = 0x23;
+constexpr uint8_t kProgramMultiple = 0x27;
+constexpr uint8_t kGetCrc = 0x29;
+constexpr uint8_t kRebootDevice = 0x30;
+
+constexpr uint8_t kInfoRevision = 1;
+constexpr uint8_t kInfoFlashSize = 4;
+
+constexpr uint16_t kRestartCommand = 246;
+constexpr float kRestartToBootloader = 3.0f;
+
+// 1 MiB less a 16 KiB bootloader: a typical application area.
+constexpr uint32_t kDefaultFlashSize = 0x100000 - 0x4000;
+
+std::vector<uint8_t> LittleEndian(uint32_t value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
+}
+
+} // namespace
+
+FmuBootloaderSimulator::FmuBootloaderSimulator(SimPort &port) : Simulator(port), flash_(kDefaultFlashSize, 0xFF) {}
+
+void FmuBootloaderSimulator::SetRevision(uint32_t revision) {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    revision_ = revision;
+}
+
+void FmuBootloaderSimulator::SetFlashSize(uint32_t flashSize) {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    flash_.assign(flashSize, 0xFF);
+    programOffset_ = 0;
+}
+
+void FmuBootloaderSimulator::SetWrongCrc(bool wrong) {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    wrongCrc_ = wrong;
+}
+
+void FmuBootloaderSimulator::SetBadSync(int count, uint8_t first, uint8_t second) {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    badSyncCount_ = count;
+    badSync_[0] = first;
+    badSync_[1] = second;
+}
+
+void FmuBootloaderSimulator::SetApplicationChatter(bool chatter) {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    chatter_ = chatter;
+}
+
+void FmuBootloaderSimulator::SetLineRate(uint32_t bytesPerSecond) {
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        lineRate_ = bytesPerSecond;
+    }
+    Port().SetLineRate(bytesPerSecond);
+}
+
+bool FmuBootloaderSimulator::InBootloader() const {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    return inBootloader_;
+}
+
+std::vector<uint8_t> FmuBootloaderSimulator::Flash() const {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    return flash_;
+}
+
+std::vector<uint8_t> FmuBootloaderSimulator::ProgrammedBytes() const {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    return programmed_;
+}
+
+size_t FmuBootloaderSimulator::FillerCount() const {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    return fillers_;
+}
+
+uint32_t FmuBootloaderSimulator::FlashCrc() const {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    return Crc_Crc32Raw(flash_.data(), flash_.size(), 0);
+}
+
+void FmuBootloaderSimulator::HandleBytes(const uint8_t *bytes, size_t count) {
+    uint32_t lineRate = 0;
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        lineRate = lineRate_;
+    }
+    if (lineRate != 0) {
+        // The bytes could not have arrived before the line had carried them.
+        const auto now = std::chrono::steady_clock::now();
+        wireFreeAt_ = std::max(wireFreeAt_, now) + std::chrono::microseconds(count * 1000000u / lineRate);
+    }
+    for (size_t index = 0; index < count; ++index) {
+        if (InBootloader()) {
+            OnBootloaderByte(bytes[index]);
+        } else {
+            OnApplicationByte(bytes[index]);
+        }
+    }
+}
+
+void FmuBootloaderSimulator::HandleIdle() {
+    bool chatter = false;
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        chatter = chatter_ && !inBootloader_;
+    }
+    if (chatter) {
+        MavlinkMessage heartbeat{};
+        heartbeat.messageId = 0;
+        Mavlink_FinalizeMessage(&heartbeat_, &heartbeat, 1, 1, 0, 9, Mavlink_GetCrcExtra(0));
+        std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
+        wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &heartbeat));
+        Port().Write(wire);
+    }
+}
+
+void FmuBootloaderSimulator::OnApplicationByte(uint8_t byte) {
+    MavlinkMessage message{};
+    MavlinkStatus status{};
+    if (Mavlink_ParseChar(&mavlink_, 0, byte, &message, &status) == 0 ||
+        message.messageId != kMavlinkMsgIdCommandLong) {
+        return;
+    }
+    MavlinkCommandLong command{};
+    Mavlink_DecodeCommandLong(&message, &command);
+    if (command.command != kRestartCommand || command.params[0] != kRestartToBootloader) {
+        return;
+    }
+    std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
+    wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &message));
+    if (RecordFrame(kRestartRequest, wire.data(), wire.size())) {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        inBootloader_ = true;
+        programOffset_ = 0;
+    }
+}
+
+// Commands are parsed by their structure: the command byte, a parameter or a length with its data where the
+// command has them, then the end-of-command byte.
+void FmuBootloaderSimulator::OnBootloaderByte(uint8_t byte) {
+    switch (commandState_) {
+        case CommandState::Idle:
+            command_.assign(1, byte);
+            switch (byte) {
+                case kNoOperation: {
+                    std::lock_guard<std::mutex> hold(stateLock_);
+                    ++fillers_;
+                    break;
+                }
+                case kGetDeviceInfo:
+                    commandState_ = CommandState::Parameter;
+                    break;
+                case kProgramMultiple:
+                    commandState_ = CommandState::Length;
+                    break;
+                case kGetSync:
+                case kChipErase:
+                case kGetCrc:
+                case kRebootDevice:
+                    commandState_ = CommandState::End;
+                    break;
+                default:
+                    // Not a command: a bootloader skips what it cannot start with.
+                    break;
+            }
+            return;
+        case CommandState::Parameter:
+            command_.push_back(byte);
+            commandState_ = CommandState::End;
+            return;
+        case CommandState::Length:
+            command_.push_back(byte);
+            dataLength_ = byte;
+            commandState_ = dataLength_ == 0 ? CommandState::End : CommandState::Data;
+            return;
+        case CommandState::Data:
+            command_.push_back(byte);
+            if (command_.size() == 2 + dataLength_) {
+                commandState_ = CommandState::End;
+            }
+            return;
+        case CommandState::End:
+            command_.push_back(byte);
+            commandState_ = CommandState::Idle;
+            if (byte != kEndOfCommand) {
+                Invalid();
+                return;
+            }
+            if (RecordFrame(command_[0], command_.data(), command_.size())) {
+                Execute();
+            }
+            return;
+    }
+}
+
+void FmuBootloaderSimulator::Execute() {
+    std::vector<uint8_t> data;
+    bool valid = true;
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        switch (command_[0]) {
+            case kGetSync:
+                break;
+            case kGetDeviceInfo:
+                if (command_[1] == kInfoRevision) {
+                    data = LittleEndian(revision_);
+                } else if (command_[1] == kInfoFlashSize) {
+                    data = LittleEndian(static_cast<uint32_t>(flash_.size()));
+                } else {
+                    valid = false;
+                }
+                break;
+            case kChipErase:
+                flash_.assign(flash_.size(), 0xFF);
+                programOffset_ = 0;
+                break;
+            case kProgramMultiple: {
+                const size_t length = dataLength_;
+                if (programOffset_ + length > flash_.size()) {
+                    valid = false;
+                    break;
+                }
+                std::copy(command_.begin() + 2, command_.begin() + 2 + static_cast<long>(length),
+                          flash_.begin() + static_cast<long>(programOffset_));
+                programmed_.insert(programmed_.end(), command_.begin() + 2,
+                                   command_.begin() + 2 + static_cast<long>(length));
+                programOffset_ += length;
+                break;
+            }
+            case kGetCrc: {
+                const uint32_t crc = Crc_Crc32Raw(flash_.data(), flash_.size(), 0);
+                data = LittleEndian(wrongCrc_ ? ~crc : crc);
+                break;
+            }
+            case kRebootDevice:
+                inBootloader_ = false;
+                return;
+            default:
+                valid = false;
+                break;
+        }
+    }
+    if (!valid) {
+        Invalid();
+        return;
+    }
+    Reply(std::move(data), true);
+}
+
+void FmuBootloaderSimulator::Invalid() {
+    RecordFrame(kInvalidCommand, command_.data(), command_.size());
+    Reply({kInSync, kInvalid}, false);
+}
+
+void FmuBootloaderSimulator::Reply(std::vector<uint8_t> data, bool withSync) {
+    if (withSync) {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        if (badSyncCount_ > 0) {
+            --badSyncCount_;
+            data.insert(data.end(), badSync_, badSync_ + 2);
+        } else {
+            data.insert(data.end(), {kInSync, kOk});
+        }
+    }
+    WaitForWireTime();
+    SendFrame(data);
+}
+
+void FmuBootloaderSimulator::WaitForWireTime() {
+    if (wireFreeAt_ > std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_until(wireFreeAt_);
+    }
+}
+
+} // namespace tarn::bench
