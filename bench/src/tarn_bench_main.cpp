@@ -80,6 +80,10 @@ struct DemoStep {
     const char *kernelCommandLine = nullptr; // this step's /proc/cmdline; nullptr: the demo aircraft's
 };
 
+// The image the demo's upgrade_fmu step writes, placed in the working directory.
+constexpr const char kDemoFirmware[] = "fmu_demo.bin";
+constexpr size_t kDemoFirmwareSize = 1024;
+
 const std::vector<DemoStep> kDemoSteps = {
     {"The banner: the build's date and time, then the 24 tools this one executable carries.", "tarn", {}},
     {"msleep waits the given number of milliseconds, 250 here.", "msleep", {"250"}},
@@ -101,10 +105,14 @@ const std::vector<DemoStep> kDemoSteps = {
      "xtb_debug",
      {"-g", "1"},
      tarn::bench::kPlainKernelCommandLine},
+    {"The flight controller's firmware upgrade: restart into the bootloader, sync, erase, program a 1 KiB image "
+     "in 60-byte chunks with progress, check the CRC, restart. Most of its 16 s are the protocol's own waits.",
+     "upgrade_fmu",
+     {kDemoFirmware}},
 };
 
 // The demo's aircraft: these simulators on their usual ports, and a project that wires them there.
-constexpr const char *kDemoSimulators[] = {"gimbal"};
+constexpr const char *kDemoSimulators[] = {"gimbal", "fmu-bootloader"};
 constexpr const char kDemoKernelCommandLine[] = "mem=512M console=ttyAMA0,115200 hwinfo=COMM\n";
 
 volatile sig_atomic_t stopRequested = 0;
@@ -242,6 +250,21 @@ public:
         return 0;
     }
 
+    // Writes a file of the given bytes into the tool's working directory; 0, or -1 after saying why.
+    int WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) const {
+        const std::string path = sandbox_->WorkDirectory() + "/" + name;
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const bool written = fd >= 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (!written) {
+            tarn::bench::ReportSystemError(("write " + path).c_str());
+            return -1;
+        }
+        return 0;
+    }
+
     // Runs the tool with the bench's own standard streams, under the scenario's kernel command line or the one
     // given; returns its exit status.
     int Run(const std::string &tool, const std::vector<std::string> &arguments,
@@ -335,6 +358,13 @@ int main(int argc, char *argv[]) {
         return kBenchFailed;
     }
     if (demo) {
+        std::vector<uint8_t> firmware(kDemoFirmwareSize);
+        for (size_t index = 0; index < firmware.size(); ++index) {
+            firmware[index] = static_cast<uint8_t>(index * 7);
+        }
+        if (bench.WriteFile(kDemoFirmware, firmware) != 0) {
+            return kBenchFailed;
+        }
         return RunDemo(bench);
     }
     return bench.Run(argv[toolIndex], std::vector<std::string>(argv + toolIndex + 1, argv + argc));
