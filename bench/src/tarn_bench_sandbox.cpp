@@ -49,6 +49,50 @@ struct LaunchPlan {
     int errors = -1;
 };
 
+struct FileDescriptor {
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+    ~FileDescriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int fd;
+};
+
+// A close-on-exec pipe whose ends close with the holder unless taken.
+struct PipeEnds {
+    ~PipeEnds() {
+        CloseWrite();
+        if (read >= 0) {
+            close(read);
+        }
+    }
+    int Open() {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            return -1;
+        }
+        read = ends[0];
+        write = ends[1];
+        return 0;
+    }
+    void CloseWrite() {
+        if (write >= 0) {
+            close(write);
+            write = -1;
+        }
+    }
+    int TakeRead() {
+        const int end = read;
+        read = -1;
+        return end;
+    }
+    int read = -1;
+    int write = -1;
+};
+
 std::vector<char *> PointersTo(std::vector<std::string> &strings) {
     std::vector<char *> pointers;
     for (std::string &text : strings) {
@@ -172,6 +216,41 @@ std::vector<std::string> HostKillallPaths() {
     return paths;
 }
 
+// The executable, its arguments and environment: argv0 without '/' is a tool of the install, with one a path
+// (relative to the working directory). Returns 0, or -1 after printing why.
+int PrepareCommand(const ToolInstall &install, const std::string &workDirectory, const std::string &recorderDirectory,
+                   const std::string &argv0, const std::vector<std::string> &arguments, LaunchPlan &plan) {
+    const std::string tool = argv0.find('/') != std::string::npos ? argv0 : install.prefix + "/bin/" + argv0;
+    const std::string toolOnHost = tool[0] == '/' ? tool : workDirectory + "/" + tool;
+    if (access(toolOnHost.c_str(), X_OK) != 0) {
+        ReportSystemError(("run " + toolOnHost).c_str());
+        return -1;
+    }
+    if (install.runner.empty()) {
+        plan.executable = tool;
+        plan.argumentStorage.push_back(argv0);
+    } else {
+        plan.executable = FindOnPath(install.runner[0]);
+        if (plan.executable.empty()) {
+            ReportError("%s is not installed", install.runner[0].c_str());
+            return -1;
+        }
+        for (const std::string &word : install.runner) {
+            plan.argumentStorage.push_back(word == "{argv0}" ? argv0 : word == "{exe}" ? tool : word);
+        }
+    }
+    plan.argumentStorage.insert(plan.argumentStorage.end(), arguments.begin(), arguments.end());
+    for (char **variable = environ; *variable != nullptr; ++variable) {
+        if (strncmp(*variable, "PATH=", 5) != 0) {
+            plan.environmentStorage.push_back(*variable);
+        }
+    }
+    plan.environmentStorage.push_back("PATH=" + recorderDirectory + kSandboxPathTail);
+    plan.argv = PointersTo(plan.argumentStorage);
+    plan.envp = PointersTo(plan.environmentStorage);
+    return 0;
+}
+
 } // namespace
 
 ToolInstall MakeToolInstall(std::string prefix, const std::string &runnerProgram) {
@@ -285,40 +364,11 @@ int Sandbox::Start(const std::string &argv0, const std::vector<std::string> &arg
             return -1;
         }
     }
-    if (WriteFile(hostDirectory_ + "/cmdline", settings_.kernelCommandLine, 0644) != 0) {
-        return -1;
-    }
-
     LaunchPlan plan;
-    const bool isPath = argv0.find('/') != std::string::npos;
-    const std::string tool = isPath ? argv0 : settings_.install.prefix + "/bin/" + argv0;
-    const std::string toolOnHost = tool[0] == '/' ? tool : workDirectory_ + "/" + tool;
-    if (access(toolOnHost.c_str(), X_OK) != 0) {
-        ReportSystemError(("run " + toolOnHost).c_str());
+    if (WriteFile(hostDirectory_ + "/cmdline", settings_.kernelCommandLine, 0644) != 0 ||
+        PrepareCommand(settings_.install, workDirectory_, hostDirectory_ + "/bin", argv0, arguments, plan) != 0) {
         return -1;
     }
-    if (settings_.install.runner.empty()) {
-        plan.executable = tool;
-        plan.argumentStorage.push_back(argv0);
-    } else {
-        plan.executable = FindOnPath(settings_.install.runner[0]);
-        if (plan.executable.empty()) {
-            ReportError("%s is not installed", settings_.install.runner[0].c_str());
-            return -1;
-        }
-        for (const std::string &word : settings_.install.runner) {
-            plan.argumentStorage.push_back(word == "{argv0}" ? argv0 : word == "{exe}" ? tool : word);
-        }
-    }
-    plan.argumentStorage.insert(plan.argumentStorage.end(), arguments.begin(), arguments.end());
-    for (char **variable = environ; *variable != nullptr; ++variable) {
-        if (strncmp(*variable, "PATH=", 5) != 0) {
-            plan.environmentStorage.push_back(*variable);
-        }
-    }
-    plan.environmentStorage.push_back("PATH=" + hostDirectory_ + "/bin" + kSandboxPathTail);
-    plan.argv = PointersTo(plan.argumentStorage);
-    plan.envp = PointersTo(plan.environmentStorage);
     plan.workDirectory = workDirectory_;
     plan.mounts = BuildMountPlan();
     for (const MountStep &step : plan.mounts.Steps()) {
@@ -326,24 +376,17 @@ int Sandbox::Start(const std::string &argv0, const std::vector<std::string> &arg
     }
     plan.identity = PrepareNamespaceIdentity();
 
-    int report[2] = {-1, -1};
-    int outputPipe[2] = {-1, -1};
-    int errorPipe[2] = {-1, -1};
-    if (pipe2(report, O_CLOEXEC) != 0 ||
-        (settings_.captureOutput && (pipe2(outputPipe, O_CLOEXEC) != 0 || pipe2(errorPipe, O_CLOEXEC) != 0))) {
+    PipeEnds report;
+    PipeEnds output;
+    PipeEnds errors;
+    if (report.Open() != 0 || (settings_.captureOutput && (output.Open() != 0 || errors.Open() != 0))) {
         ReportSystemError("pipe2");
-        for (int fd : {report[0], report[1], outputPipe[0], outputPipe[1], errorPipe[0], errorPipe[1]}) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
         return -1;
     }
-    if (settings_.captureOutput) {
-        plan.input = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        plan.output = outputPipe[1];
-        plan.errors = errorPipe[1];
-    }
+    FileDescriptor input(settings_.captureOutput ? open("/dev/null", O_RDONLY | O_CLOEXEC) : -1);
+    plan.input = input.fd;
+    plan.output = output.write;
+    plan.errors = errors.write;
     {
         std::lock_guard<std::mutex> hold(outputLock_);
         stdout_.clear();
@@ -354,37 +397,33 @@ int Sandbox::Start(const std::string &argv0, const std::vector<std::string> &arg
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
-        RunChild(plan, report[1], parent);
-    }
-    const int forkErrno = errno;
-    for (int fd : {report[1], outputPipe[1], errorPipe[1], plan.input}) {
-        if (fd >= 0) {
-            close(fd);
-        }
+        RunChild(plan, report.write, parent);
     }
     if (pid < 0) {
-        errno = forkErrno;
         ReportSystemError("fork");
-        for (int fd : {report[0], outputPipe[0], errorPipe[0]}) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
         return -1;
     }
+    report.CloseWrite();
+    output.CloseWrite();
+    errors.CloseWrite();
     pid_ = pid;
     pidFd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     running_ = true;
     status_ = ToolStatus{};
     status_.started = true;
     if (settings_.captureOutput) {
-        outputReader_ = std::thread([this, out = outputPipe[0], err = errorPipe[0]] { ReadOutput(out, err); });
+        outputReader_ = std::thread([this, out = output.TakeRead(), err = errors.TakeRead()] { ReadOutput(out, err); });
+    }
+    if (pidFd_ < 0) {
+        ReportSystemError("pidfd_open");
+        kill(-pid_, SIGKILL);
+        Reap();
+        status_.started = false;
+        return -1;
     }
 
     ChildFailure failure{};
-    const ssize_t reported = read(report[0], &failure, sizeof failure);
-    close(report[0]);
-    if (reported > 0) {
+    if (read(report.read, &failure, sizeof failure) > 0) {
         Wait(kKilledToolGrace);
         status_.started = false;
         ReportError("cannot start %s in the sandbox: %s: %s", argv0.c_str(), failure.what, strerror(failure.error));
@@ -448,8 +487,10 @@ void Sandbox::Reap() {
     status_.exited = WIFEXITED(status);
     status_.code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
     status_.signalNumber = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    close(pidFd_);
-    pidFd_ = -1;
+    if (pidFd_ >= 0) {
+        close(pidFd_);
+        pidFd_ = -1;
+    }
     if (outputReader_.joinable()) {
         outputReader_.join();
     }
