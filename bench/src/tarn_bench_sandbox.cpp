@@ -95,6 +95,7 @@ struct PipeEnds {
 
 std::vector<char *> PointersTo(std::vector<std::string> &strings) {
     std::vector<char *> pointers;
+    pointers.reserve(strings.size() + 1);
     for (std::string &text : strings) {
         pointers.push_back(text.data());
     }
@@ -159,7 +160,7 @@ std::string FindOnPath(const std::string &program) {
     while (begin <= directories.size()) {
         size_t end = directories.find(':', begin);
         end = end == std::string::npos ? directories.size() : end;
-        const std::string candidate = directories.substr(begin, end - begin) + "/" + program;
+        std::string candidate = directories.substr(begin, end - begin) + "/" + program;
         if (access(candidate.c_str(), X_OK) == 0) {
             return candidate;
         }
