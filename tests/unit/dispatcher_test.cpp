@@ -37,7 +37,6 @@ TEST(CommandTable, RowsNotBuiltYet) {
     }
     const std::set<std::string> expected = {"dlog",
                                             "dlogger",
-                                            "unitest",
                                             "upgrade_imu",
                                             "upgrade_of",
                                             "upgrade_bms",

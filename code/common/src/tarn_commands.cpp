@@ -8,7 +8,7 @@ const std::array<CommandEntry, kCommandCount> kCommandTable = {{
     {"dlogger", Main_NotBuilt},
     {"msleep", Main_Msleep},
     {"usleep", Main_Usleep},
-    {"unitest", Main_NotBuilt},
+    {"unitest", Main_Unitest},
     {"upgrade_fmu", Main_UpgradeFmu},
     {"upgrade_imu", Main_NotBuilt},
     {"upgrade_of", Main_NotBuilt},
