@@ -1,8 +1,10 @@
 // Project identification from kernel command-line text, and the System object's operations.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/mount.h>
 
 #include "console_capture.h"
 #include "tarn_system.h"
@@ -120,6 +122,37 @@ TEST(SystemObject, OperationsAndLifecycle) {
 
     System_Delete(&system);
     EXPECT_EQ(system, nullptr);
+}
+
+// The test process has a mount namespace of its own, so the kernel command line can be played by a file.
+bool PlayKernelCommandLine(const std::string &text) {
+    const char *path = "/tmp/cmdline";
+    FILE *file = fopen(path, "w");
+    if (file == nullptr) {
+        return false;
+    }
+    fputs(text.c_str(), file);
+    fclose(file);
+    return mount(path, "/proc/cmdline", nullptr, MS_BIND, nullptr) == 0;
+}
+
+TEST(Hwinfo, ReadFromTheKernelCommandLineOnEveryCall) {
+    ASSERT_TRUE(PlayKernelCommandLine("mem=256M console=ttyAMA0,115200 hwinfo=RV311:B2 quiet\n"));
+    EXPECT_EQ(Tarn_Proj(), kProjectRv311);
+
+    System *system = nullptr;
+    ASSERT_EQ(System_Create(&system), 0);
+    char project[kHwinfoSize] = {};
+    EXPECT_EQ(system->GetProj(system, project), 0);
+    EXPECT_STREQ(project, "RV311");
+
+    ASSERT_TRUE(PlayKernelCommandLine("mem=256M console=ttyAMA0,115200\n"));
+    StdoutCapture capture;
+    EXPECT_EQ(Tarn_Proj(), kProjectUnknown);
+    EXPECT_EQ(system->GetProj(system, project), 0);
+    EXPECT_EQ(WithoutLocations(capture.Finish()), ErrorLine("unknow project=.\n") + WarnLine("unknow project.\n"));
+    EXPECT_STREQ(project, "RV311");
+    System_Delete(&system);
 }
 
 } // namespace
