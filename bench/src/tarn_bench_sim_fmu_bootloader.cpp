@@ -3,26 +3,14 @@
 #include <thread>
 
 #include "tarn_crc.h"
+#include "tarn_upgrade_fmu.h"
 
 namespace tarn::bench {
 
 namespace {
 
-constexpr uint8_t kInSync = 0x12;
-constexpr uint8_t kOk = 0x10;
+// The bootloader's answer to a command it cannot parse.
 constexpr uint8_t kInvalid = 0x13;
-constexpr uint8_t kEndOfCommand = 0x20;
-
-constexpr uint8_t kNoOperation = 0x00;
-constexpr uint8_t kGetSync = 0x21;
-constexpr uint8_t kGetDeviceInfo = 0x22;
-constexpr uint8_t kChipErase = 0x23;
-constexpr uint8_t kProgramMultiple = 0x27;
-constexpr uint8_t kGetCrc = 0x29;
-constexpr uint8_t kRebootDevice = 0x30;
-
-constexpr uint8_t kInfoRevision = 1;
-constexpr uint8_t kInfoFlashSize = 4;
 
 constexpr uint16_t kRestartCommand = 246;
 constexpr float kRestartToBootloader = 3.0f;
@@ -164,21 +152,21 @@ void FmuBootloaderSimulator::OnBootloaderByte(uint8_t byte) {
         case CommandState::Idle:
             command_.assign(1, byte);
             switch (byte) {
-                case kNoOperation: {
+                case kFmuNoOperation: {
                     std::lock_guard<std::mutex> hold(stateLock_);
                     ++fillers_;
                     break;
                 }
-                case kGetDeviceInfo:
+                case kFmuGetDeviceInfo:
                     commandState_ = CommandState::Parameter;
                     break;
-                case kProgramMultiple:
+                case kFmuProgramMultiple:
                     commandState_ = CommandState::Length;
                     break;
-                case kGetSync:
-                case kChipErase:
-                case kGetCrc:
-                case kRebootDevice:
+                case kFmuGetSync:
+                case kFmuChipErase:
+                case kFmuGetCrc:
+                case kFmuReboot:
                     commandState_ = CommandState::End;
                     break;
                 default:
@@ -204,7 +192,7 @@ void FmuBootloaderSimulator::OnBootloaderByte(uint8_t byte) {
         case CommandState::End:
             command_.push_back(byte);
             commandState_ = CommandState::Idle;
-            if (byte != kEndOfCommand) {
+            if (byte != kFmuEndOfCommand) {
                 Invalid();
                 return;
             }
@@ -221,22 +209,22 @@ void FmuBootloaderSimulator::Execute() {
     {
         std::lock_guard<std::mutex> hold(stateLock_);
         switch (command_[0]) {
-            case kGetSync:
+            case kFmuGetSync:
                 break;
-            case kGetDeviceInfo:
-                if (command_[1] == kInfoRevision) {
+            case kFmuGetDeviceInfo:
+                if (command_[1] == kFmuInfoRevision) {
                     data = LittleEndian(revision_);
-                } else if (command_[1] == kInfoFlashSize) {
+                } else if (command_[1] == kFmuInfoFlashSize) {
                     data = LittleEndian(static_cast<uint32_t>(flash_.size()));
                 } else {
                     valid = false;
                 }
                 break;
-            case kChipErase:
+            case kFmuChipErase:
                 flash_.assign(flash_.size(), 0xFF);
                 programOffset_ = 0;
                 break;
-            case kProgramMultiple: {
+            case kFmuProgramMultiple: {
                 const size_t length = dataLength_;
                 if (programOffset_ + length > flash_.size()) {
                     valid = false;
@@ -249,12 +237,12 @@ void FmuBootloaderSimulator::Execute() {
                 programOffset_ += length;
                 break;
             }
-            case kGetCrc: {
+            case kFmuGetCrc: {
                 const uint32_t crc = Crc_Crc32Raw(flash_.data(), flash_.size(), 0);
                 data = LittleEndian(wrongCrc_ ? ~crc : crc);
                 break;
             }
-            case kRebootDevice:
+            case kFmuReboot:
                 inBootloader_ = false;
                 return;
             default:
@@ -271,7 +259,7 @@ void FmuBootloaderSimulator::Execute() {
 
 void FmuBootloaderSimulator::Invalid() {
     RecordFrame(kInvalidCommand, command_.data(), command_.size());
-    Reply({kInSync, kInvalid}, false);
+    Reply({kFmuInSync, kInvalid}, false);
 }
 
 void FmuBootloaderSimulator::Reply(std::vector<uint8_t> data, bool withSync) {
@@ -281,7 +269,7 @@ void FmuBootloaderSimulator::Reply(std::vector<uint8_t> data, bool withSync) {
             --badSyncCount_;
             data.insert(data.end(), badSync_, badSync_ + 2);
         } else {
-            data.insert(data.end(), {kInSync, kOk});
+            data.insert(data.end(), {kFmuInSync, kFmuOk});
         }
     }
     WaitForWireTime();

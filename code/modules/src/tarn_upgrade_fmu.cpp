@@ -35,24 +35,6 @@ constexpr int kSyncAttempts = 5;
 constexpr int kEraseReplyAttempts = 3;
 constexpr uint32_t kCheckedRevision = 4;
 
-enum BootloaderByte : uint8_t {
-    kNoOperation = 0x00,
-    kOk = 0x10,
-    kInSync = 0x12,
-    kEndOfCommand = 0x20,
-    kGetSync = 0x21,
-    kGetDeviceInfo = 0x22,
-    kChipErase = 0x23,
-    kProgramMultiple = 0x27,
-    kGetCrc = 0x29,
-    kRebootDevice = 0x30,
-};
-
-enum DeviceInfo : uint8_t {
-    kInfoRevision = 1,
-    kInfoFlashSize = 4,
-};
-
 constexpr std::array<uint8_t, 256> ErasedBytes() {
     std::array<uint8_t, 256> erased{};
     for (uint8_t &byte : erased) {
@@ -166,7 +148,7 @@ int Fmu_GetSync() {
         TARN_ERR("recv data fail.\n");
         return -1;
     }
-    if (reply[0] != kInSync || reply[1] != kOk) {
+    if (reply[0] != kFmuInSync || reply[1] != kFmuOk) {
         TARN_ERR("bad sync 0x%02x,0x%02x \n", reply[0], reply[1]);
         return -1;
     }
@@ -175,16 +157,16 @@ int Fmu_GetSync() {
 
 int Fmu_Sync() {
     Fmu_Flush();
-    const std::array<uint8_t, kSyncFillerLength> fillers = {kNoOperation};
+    const std::array<uint8_t, kSyncFillerLength> fillers = {kFmuNoOperation};
     Fmu_Send(fillers.data(), fillers.size());
     Fmu_Send(fillers.data(), fillers.size());
-    const uint8_t command[] = {kGetSync, kEndOfCommand};
+    const uint8_t command[] = {kFmuGetSync, kFmuEndOfCommand};
     Fmu_Send(command, sizeof(command));
     return Fmu_GetSync();
 }
 
 int Fmu_GetInfo(uint8_t parameter, uint32_t *value) {
-    const uint8_t command[] = {kGetDeviceInfo, parameter, kEndOfCommand};
+    const uint8_t command[] = {kFmuGetDeviceInfo, parameter, kFmuEndOfCommand};
     Fmu_Send(command, sizeof(command));
     uint8_t reply[4] = {};
     if (Fmu_Recv(reply, sizeof(reply)) != 0) {
@@ -196,7 +178,7 @@ int Fmu_GetInfo(uint8_t parameter, uint32_t *value) {
 }
 
 int Fmu_Erase() {
-    const uint8_t command[] = {kChipErase, kEndOfCommand};
+    const uint8_t command[] = {kFmuChipErase, kFmuEndOfCommand};
     Fmu_Send(command, sizeof(command));
     // The bootloader answers only once the whole chip is erased.
     Time_SleepUs(kErasePauseUs);
@@ -210,11 +192,11 @@ int Fmu_Erase() {
 }
 
 int Fmu_Program() {
-    const std::array<uint8_t, kProgramLeadInLength> leadIn = {kNoOperation};
+    const std::array<uint8_t, kProgramLeadInLength> leadIn = {kFmuNoOperation};
     Fmu_Send(leadIn.data(), leadIn.size());
 
-    std::array<uint8_t, 3 + kChunkLength> packet = {kProgramMultiple, static_cast<uint8_t>(kChunkLength)};
-    packet.back() = kEndOfCommand;
+    std::array<uint8_t, 3 + kChunkLength> packet = {kFmuProgramMultiple, static_cast<uint8_t>(kChunkLength)};
+    packet.back() = kFmuEndOfCommand;
     const uint8_t *image = g_fmu.firmware.bytes.get();
     uint32_t remaining = g_fmu.firmware.length;
     for (uint32_t offset = 0; remaining > 0; offset += kChunkLength) {
@@ -233,7 +215,7 @@ int Fmu_Program() {
 
 int Fmu_Verify() {
     uint32_t revision = 0;
-    if (Fmu_GetInfo(kInfoRevision, &revision) != 0) {
+    if (Fmu_GetInfo(kFmuInfoRevision, &revision) != 0) {
         TARN_ERR("get bootloader revision fail.\n");
         return -1;
     }
@@ -242,7 +224,7 @@ int Fmu_Verify() {
         return 0;
     }
     uint32_t flashSize = 0;
-    if (Fmu_GetInfo(kInfoFlashSize, &flashSize) != 0) {
+    if (Fmu_GetInfo(kFmuInfoFlashSize, &flashSize) != 0) {
         TARN_INFO("could not read firmware size");
         return -1;
     }
@@ -256,7 +238,7 @@ int Fmu_Verify() {
         left -= piece;
     }
 
-    const uint8_t command[] = {kGetCrc, kEndOfCommand};
+    const uint8_t command[] = {kFmuGetCrc, kFmuEndOfCommand};
     Fmu_Send(command, sizeof(command));
     uint8_t reply[4] = {};
     if (Fmu_Recv(reply, sizeof(reply)) != 0) {
@@ -271,7 +253,7 @@ int Fmu_Verify() {
 }
 
 int Fmu_Reboot() {
-    const uint8_t command[] = {kRebootDevice, kEndOfCommand};
+    const uint8_t command[] = {kFmuReboot, kFmuEndOfCommand};
     Fmu_Send(command, sizeof(command));
     return 0;
 }

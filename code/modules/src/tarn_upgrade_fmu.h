@@ -3,6 +3,27 @@
 
 #include <cstdint>
 
+// The bootloader's bytes. Every command ends in kFmuEndOfCommand; the bootloader answers a complete command
+// with its reply data, if any, then kFmuInSync and kFmuOk.
+enum FmuBootloaderByte : uint8_t {
+    kFmuNoOperation = 0x00,
+    kFmuOk = 0x10,
+    kFmuInSync = 0x12,
+    kFmuEndOfCommand = 0x20,
+    kFmuGetSync = 0x21,
+    kFmuGetDeviceInfo = 0x22,
+    kFmuChipErase = 0x23,
+    kFmuProgramMultiple = 0x27,
+    kFmuGetCrc = 0x29,
+    kFmuReboot = 0x30,
+};
+
+// Parameters of kFmuGetDeviceInfo.
+enum FmuDeviceInfo : uint8_t {
+    kFmuInfoRevision = 1,
+    kFmuInfoFlashSize = 4,
+};
+
 int Main_UpgradeFmu(int argc, char *argv[]);
 
 void Fmu_Usage();
