@@ -52,7 +52,7 @@ void UnpackFields(const XtbLayout &layout, const uint8_t *pPayload, uint32_t *pV
                                  static_cast<uint32_t>(pPayload[2]) << 8 | pPayload[3];
                 break;
             case XtbField::I8:
-                pValues[index] = static_cast<uint32_t>(static_cast<int8_t>(pPayload[0]));
+                pValues[index] = pPayload[0] >= 0x80 ? pPayload[0] | 0xFFFFFF00u : pPayload[0]; // sign-extended
                 break;
             default:
                 pValues[index] = pPayload[0];
