@@ -23,6 +23,10 @@ constexpr const char *BaseName(const char *path) {
 
 } // namespace tarn
 
+// Each message leaves in full as soon as it is printed: the colour reset after a line's newline would
+// otherwise wait in the buffer for the next line, and be lost when a watching tool is killed.
+#define TARN_PRINT(...) (printf(__VA_ARGS__), fflush(stdout))
+
 // The base name is computed at compile time so that a line costs one printf and nothing else.
 #define TARN_SOURCE_NAME                                                                                               \
     ([] {                                                                                                              \
@@ -31,17 +35,19 @@ constexpr const char *BaseName(const char *path) {
     }())
 
 #define TARN_ERR(format, ...)                                                                                          \
-    printf("\033[0;32;31m [tarn] error(%s|%s|%d): " format "\033[m", TARN_SOURCE_NAME, __func__, __LINE__,             \
-           ##__VA_ARGS__)
+    TARN_PRINT("\033[0;32;31m [tarn] error(%s|%s|%d): " format "\033[m", TARN_SOURCE_NAME, __func__, __LINE__,         \
+               ##__VA_ARGS__)
 
 #define TARN_WARN(format, ...)                                                                                         \
-    printf("\033[1;33m [tarn] warn(%s|%s|%d): " format "\033[m", TARN_SOURCE_NAME, __func__, __LINE__, ##__VA_ARGS__)
+    TARN_PRINT("\033[1;33m [tarn] warn(%s|%s|%d): " format "\033[m", TARN_SOURCE_NAME, __func__, __LINE__,             \
+               ##__VA_ARGS__)
 
 // A failed system call: the call's name and strerror(errno); no reset sequence follows.
 #define TARN_SYSERR(call)                                                                                              \
-    printf("\033[1;31m [tarn] error(%s|%s|%d) %s: %s \n", TARN_SOURCE_NAME, __func__, __LINE__, call, strerror(errno))
+    TARN_PRINT("\033[1;31m [tarn] error(%s|%s|%d) %s: %s \n", TARN_SOURCE_NAME, __func__, __LINE__, call,              \
+               strerror(errno))
 
-#define TARN_INFO(format, ...) printf("\033[0;32;32m [tarn] " format "\033[m", ##__VA_ARGS__)
+#define TARN_INFO(format, ...) TARN_PRINT("\033[0;32;32m [tarn] " format "\033[m", ##__VA_ARGS__)
 
 #define TARN_ASSERT(expression)                                                                                        \
     do {                                                                                                               \
