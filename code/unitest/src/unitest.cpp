@@ -8,6 +8,9 @@
 
 #include "tarn_commands.h"
 #include "tarn_console.h"
+#include "tarn_handle.h"
+#include "tarn_thread.h"
+#include "tarn_time.h"
 
 namespace {
 
@@ -52,6 +55,33 @@ void RunModule(const char *name) {
 }
 
 } // namespace
+
+void Unitest_CountFive(const char *label) {
+    for (int round = 0; round < 5; ++round) {
+        TARN_INFO("%s %d.\n", label, round);
+        Time_SleepUs(kUnitestSecondUs);
+    }
+}
+
+int Unitest_RunPair(void *arg, void *(*test1)(void *), void *(*test2)(void *), uint64_t test2DelayUs) {
+    OwnedHandle<Thread, Thread_Delete> first;
+    const ThreadParam firstParam{"test1", arg, test1};
+    if (Thread_Create(first.Address(), &firstParam) != 0) {
+        TARN_ERR("Thread_Create \n");
+        return -1;
+    }
+    Time_SleepUs(test2DelayUs);
+    OwnedHandle<Thread, Thread_Delete> second;
+    const ThreadParam secondParam{"test2", arg, test2};
+    if (Thread_Create(second.Address(), &secondParam) != 0) {
+        TARN_ERR("Thread_Create \n");
+        first->WaitExit(first.Get());
+        return -1;
+    }
+    first->WaitExit(first.Get());
+    second->WaitExit(second.Get());
+    return 0;
+}
 
 int Main_Unitest(int argc, char *argv[]) {
     if (argc == 1) {

@@ -1,16 +1,11 @@
 // The mutex self-test: test1 takes the lock once a second, test2 holds it for five seconds in between.
-#include <cstdint>
-
 #include "tarn_console.h"
 #include "tarn_handle.h"
 #include "tarn_mutex.h"
-#include "tarn_thread.h"
 #include "tarn_time.h"
 #include "unitest.h"
 
 namespace {
-
-constexpr uint64_t kOneSecondUs = 1000000;
 
 void *LockEachRound(void *arg) {
     auto *mutex = static_cast<Mutex *>(arg);
@@ -18,7 +13,7 @@ void *LockEachRound(void *arg) {
         mutex->Lock(mutex);
         TARN_INFO("===== test1 %d.\n", round);
         mutex->Unlock(mutex);
-        Time_SleepUs(kOneSecondUs);
+        Time_SleepUs(kUnitestSecondUs);
     }
     TARN_INFO("'test1' thread exit.\n");
     return nullptr;
@@ -27,10 +22,7 @@ void *LockEachRound(void *arg) {
 void *HoldForFiveRounds(void *arg) {
     auto *mutex = static_cast<Mutex *>(arg);
     mutex->Lock(mutex);
-    for (int round = 0; round < 5; ++round) {
-        TARN_INFO("###### test2 %d.\n", round);
-        Time_SleepUs(kOneSecondUs);
-    }
+    Unitest_CountFive("###### test2");
     mutex->Unlock(mutex);
     TARN_INFO("'test2' thread exit.\n");
     return nullptr;
@@ -40,26 +32,10 @@ void *HoldForFiveRounds(void *arg) {
 
 int Unitest_Mutex() {
     OwnedHandle<Mutex, Mutex_Delete> mutex;
-    const MutexParam mutexParam{"test"};
-    if (Mutex_Create(mutex.Address(), &mutexParam) != 0) {
+    const MutexParam param{"test"};
+    if (Mutex_Create(mutex.Address(), &param) != 0) {
         TARN_ERR("Mutex_Create \n");
         return -1;
     }
-    OwnedHandle<Thread, Thread_Delete> test1;
-    const ThreadParam test1Param{"test1", mutex.Get(), LockEachRound};
-    if (Thread_Create(test1.Address(), &test1Param) != 0) {
-        TARN_ERR("Thread_Create \n");
-        return -1;
-    }
-    OwnedHandle<Thread, Thread_Delete> test2;
-    const ThreadParam test2Param{"test2", mutex.Get(), HoldForFiveRounds};
-    if (Thread_Create(test2.Address(), &test2Param) != 0) {
-        TARN_ERR("Thread_Create \n");
-        // test1 uses the mutex until its end.
-        test1->WaitExit(test1.Get());
-        return -1;
-    }
-    test1->WaitExit(test1.Get());
-    test2->WaitExit(test2.Get());
-    return 0;
+    return Unitest_RunPair(mutex.Get(), LockEachRound, HoldForFiveRounds, 0);
 }

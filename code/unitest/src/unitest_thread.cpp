@@ -4,18 +4,12 @@
 #include "tarn_console.h"
 #include "tarn_handle.h"
 #include "tarn_thread.h"
-#include "tarn_time.h"
 #include "unitest.h"
 
 namespace {
 
-constexpr uint64_t kOneSecondUs = 1000000;
-
 void *CountFiveSeconds(void *) {
-    for (int step = 0; step < 5; ++step) {
-        TARN_INFO("test %d.\n", step);
-        Time_SleepUs(kOneSecondUs);
-    }
+    Unitest_CountFive("test");
     TARN_INFO("'test' thread exit.\n");
     return nullptr;
 }
