@@ -120,12 +120,13 @@ TEST(FdioWriteAll, WritesEveryByteThroughPartialWrites) {
     EXPECT_STREQ("write", failed.failedCall);
 }
 
-// The drain reads through a receive of the caller's shape; these tests give it one over a pipe.
+// The drain reads through a receive of the caller's shape; these tests give it one over a pipe. Its wait is
+// long against the chatter's 10 ms steps, so a loaded machine cannot make the chatter look like silence.
 int g_drainFd = -1;
 std::atomic<int> g_drained{0};
 
 int ReceiveForDrain(uint8_t *buffer, uint32_t count) {
-    if (Fdio_ReadExact(g_drainFd, buffer, count, 200).status != FdioStatus::Ok) {
+    if (Fdio_ReadExact(g_drainFd, buffer, count, 2000).status != FdioStatus::Ok) {
         return -1;
     }
     g_drained += static_cast<int>(count);
