@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the Release suite, then the AddressSanitizer + UndefinedBehaviorSanitizer suite.
+# Builds and runs every test:
+#   1. the Release suite (unit and integration tests on the bench);
+#   2. the same suite built with AddressSanitizer + UndefinedBehaviorSanitizer;
+#   3. the unit tests built with ThreadSanitizer (threads, locks, FIFO, device links);
+#   4. the integration suite against the static AArch64 bench-board binary, run under qemu-user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh g++-aarch64-linux-gnu qemu-user-static
 
 jobs=$(nproc)
+build() {
+    echo "=== $1: build"
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1" -j "${jobs}"
+}
+
 for preset in release asan; do
-    echo "=== ${preset}: build"
-    cmake --preset "${preset}" >/dev/null
-    cmake --build --preset "${preset}" -j "${jobs}"
+    build "${preset}"
     echo "=== ${preset}: tests"
     ctest --preset "${preset}"
 done
+
+build tsan
+echo "=== tsan: unit tests"
+ctest --preset tsan -L unit
+
+build aarch64-bench
+stage="${PWD}/build/aarch64-bench/stage"
+cmake --install build/aarch64-bench --prefix "${stage}" >/dev/null
+echo "=== aarch64-bench under qemu-user: integration tests"
+TARN_TEST_PREFIX="${stage}" TARN_TEST_RUNNER=qemu-aarch64-static ctest --preset release -L integration
