@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tarn_console.h"
+
 int ConsoleWords::Split(const char *pArgument, size_t maxWords) {
     count_ = 0;
     if (maxWords > kWordsMax || strnlen(pArgument, kTextMax + 1) > kTextMax) {
@@ -32,4 +34,20 @@ unsigned long ConsoleWords::Number(size_t index) const {
 
 unsigned long ConsoleWords::Number(size_t index, int base) const {
     return strtoul(Word(index), nullptr, base);
+}
+
+bool ConsoleWords::Accept(const char *pArgument, size_t maxWords) {
+    if (Split(pArgument, maxWords) != 0) {
+        TARN_ERR("param invalid.\n");
+        return false;
+    }
+    return true;
+}
+
+bool ConsoleWords::CountFits(size_t expected) const {
+    if (expected != 0 && count_ != expected) {
+        TARN_ERR("param invalid.\n");
+        return false;
+    }
+    return true;
 }

@@ -26,8 +26,23 @@ public:
     // The first word as a table index.
     int Index() const { return static_cast<int>(Number(0)); }
 
+    // Split, or the console's error "param invalid." when the argument does not fit.
+    bool Accept(const char *pArgument, size_t maxWords);
+    // True when the entry's word count (index included) is met; 0 takes any count. Else "param invalid.".
+    bool CountFits(size_t expected) const;
+
 private:
     char text_[kTextMax + 1] = {};
     char *words_[kWordsMax] = {};
     size_t count_ = 0;
 };
+
+// The console table's row with this index, or null.
+template <typename Row, size_t kCount> const Row *ConsoleWords_FindRow(const Row (&rows)[kCount], int index) {
+    for (const Row &row : rows) {
+        if (row.index == index) {
+            return &row;
+        }
+    }
+    return nullptr;
+}

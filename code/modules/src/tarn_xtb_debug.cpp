@@ -486,43 +486,17 @@ void PrintUsage() {
 
 // ---- handlers ----
 
-template <typename Row, size_t kCount> const Row *FindRow(const Row (&rows)[kCount], int index) {
-    for (const Row &row : rows) {
-        if (row.index == index) {
-            return &row;
-        }
-    }
-    return nullptr;
-}
-
-// False after "param invalid." when the argument does not fit the handler's word list.
-bool SplitArgument(ConsoleWords &words, const char *pArgument, size_t maxWords) {
-    if (words.Split(pArgument, maxWords) != 0) {
-        TARN_ERR("param invalid.\n");
-        return false;
-    }
-    return true;
-}
-
-bool WordCountFits(const ConsoleWords &words, size_t expected) {
-    if (expected != 0 && words.Count() != expected) {
-        TARN_ERR("param invalid.\n");
-        return false;
-    }
-    return true;
-}
-
 int Xtb_HandleSetCmd(const char *pArgument) {
     ConsoleWords words;
-    if (!SplitArgument(words, pArgument, kSetWords)) {
+    if (!words.Accept(pArgument, kSetWords)) {
         return 0;
     }
-    const SetRow *pRow = FindRow(kSetRows, words.Index());
+    const SetRow *pRow = ConsoleWords_FindRow(kSetRows, words.Index());
     if (pRow == nullptr) {
         TARN_WARN("invalid cmd index: %d.\n", words.Index());
         return 0;
     }
-    if (WordCountFits(words, pRow->words)) {
+    if (words.CountFits(pRow->words)) {
         pRow->run(words);
     }
     return 0;
@@ -530,10 +504,10 @@ int Xtb_HandleSetCmd(const char *pArgument) {
 
 int Xtb_HandleGetCmd(const char *pArgument) {
     ConsoleWords words;
-    if (!SplitArgument(words, pArgument, kOtherWords)) {
+    if (!words.Accept(pArgument, kOtherWords)) {
         return 0;
     }
-    const GetRow *pRow = FindRow(kGetRows, words.Index());
+    const GetRow *pRow = ConsoleWords_FindRow(kGetRows, words.Index());
     if (pRow == nullptr) {
         TARN_WARN("invalid cmd index: %d.\n", words.Index());
         return 0;
@@ -548,11 +522,11 @@ int Xtb_HandleGetCmd(const char *pArgument) {
 
 int Xtb_HandlePutCmd(const char *pArgument) {
     ConsoleWords words;
-    if (!SplitArgument(words, pArgument, kOtherWords)) {
+    if (!words.Accept(pArgument, kOtherWords)) {
         return 0;
     }
-    const SetRow *pRow = FindRow(kPutRows, words.Index());
-    if (pRow != nullptr && WordCountFits(words, pRow->words)) {
+    const SetRow *pRow = ConsoleWords_FindRow(kPutRows, words.Index());
+    if (pRow != nullptr && words.CountFits(pRow->words)) {
         pRow->run(words);
     }
     return 0;
@@ -560,10 +534,10 @@ int Xtb_HandlePutCmd(const char *pArgument) {
 
 int Xtb_HandleVersionCmd(const char *pArgument) {
     ConsoleWords words;
-    if (!SplitArgument(words, pArgument, kOtherWords)) {
+    if (!words.Accept(pArgument, kOtherWords)) {
         return 0;
     }
-    if (const VersionRow *pRow = FindRow(kVersionRows, words.Index())) {
+    if (const VersionRow *pRow = ConsoleWords_FindRow(kVersionRows, words.Index())) {
         uint32_t version = 0;
         (gpOps->*pRow->get)(&version);
         Info(pRow->format, version);
@@ -573,11 +547,11 @@ int Xtb_HandleVersionCmd(const char *pArgument) {
 
 int Xtb_HandleUpgradeCmd(const char *pArgument) {
     ConsoleWords words;
-    if (!SplitArgument(words, pArgument, kOtherWords)) {
+    if (!words.Accept(pArgument, kOtherWords)) {
         return 0;
     }
-    const UpgradeRow *pRow = FindRow(kUpgradeRows, words.Index());
-    if (pRow != nullptr && WordCountFits(words, 2)) {
+    const UpgradeRow *pRow = ConsoleWords_FindRow(kUpgradeRows, words.Index());
+    if (pRow != nullptr && words.CountFits(2)) {
         (gpOps->*pRow->upgrade)(words.Word(1));
     }
     return 0;
