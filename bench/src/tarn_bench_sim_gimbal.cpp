@@ -25,7 +25,7 @@ std::vector<uint8_t> SerialNumber(const char *text) {
 
 } // namespace
 
-GimbalSimulator::GimbalSimulator(SimPort &port) : Simulator(port) {
+GimbalSimulator::GimbalSimulator(SimPort &port) : MlinkSimulator(port, kMlinkDevIdXtb, true) {
     // A board fresh from the factory: versions 1.x of each part and printable serial numbers.
     for (uint8_t cmd = 0xE0; cmd <= 0xE7; ++cmd) {
         replies_[cmd] = VersionBytes(0x01000000u | static_cast<uint32_t>(cmd - 0xE0) << 8 | 0x01u);
@@ -59,33 +59,12 @@ void GimbalSimulator::InjectReport(uint8_t cmd, std::vector<uint8_t> payload) {
     reports_.emplace_back(cmd, std::move(payload));
 }
 
-std::vector<std::vector<uint8_t>> GimbalSimulator::FramesOf(uint8_t cmd) const {
-    std::vector<std::vector<uint8_t>> frames;
-    for (const ReceivedFrame &frame : FramesOfKind(cmd)) {
-        frames.push_back(frame.bytes);
-    }
-    return frames;
-}
-
-void GimbalSimulator::HandleBytes(const uint8_t *bytes, size_t count) {
-    for (size_t index = 0; index < count; ++index) {
-        const MlinkMsg *pRequest = parser_.Push(bytes[index]);
-        if (pRequest == nullptr) {
-            continue;
-        }
-        const MlinkMsg request = *pRequest;
-        uint8_t wire[kMlinkFrameMax];
-        const size_t size = Mlink_Serialise(&request, wire);
-        // Echoes of reports are only recorded: the board does not acknowledge them.
-        if (RecordFrame(request.cmd, wire, size) && !IsReport(request.cmd)) {
-            Answer(request, ReplyTo(request));
-        }
-    }
-}
-
 // The catalogue decides: a set is stored, a get returns its setting's stored bytes, a query its reply
-// layout's worth of zeros, unless a reply was chosen for the command.
-std::vector<uint8_t> GimbalSimulator::ReplyTo(const MlinkMsg &request) {
+// layout's worth of zeros, unless a reply was chosen for the command. Echoes of reports get no answer.
+std::optional<std::vector<uint8_t>> GimbalSimulator::Reply(const MlinkMsg &request) {
+    if (IsReport(request.cmd)) {
+        return std::nullopt;
+    }
     std::lock_guard<std::mutex> hold(stateLock_);
     const std::vector<uint8_t> payload(request.payload, request.payload + request.len);
     const auto chosen = replies_.find(request.cmd);
@@ -116,25 +95,12 @@ std::vector<uint8_t> GimbalSimulator::ReplyTo(const MlinkMsg &request) {
     for (const XtbCommand &command : kXtbCommands) {
         if (command.cmd == request.cmd) {
             if (command.confirmed) {
-                return {refuseConfirmed_ ? uint8_t{0} : uint8_t{1}};
+                return std::vector<uint8_t>{refuseConfirmed_ ? uint8_t{0} : uint8_t{1}};
             }
             return std::vector<uint8_t>(XtbLayoutSize(command.reply), 0);
         }
     }
-    return {};
-}
-
-void GimbalSimulator::Answer(const MlinkMsg &request, const std::vector<uint8_t> &payload) {
-    MlinkMsg reply{};
-    const uint8_t devid = TakeFault(Fault::WrongDeviceId) ? kMlinkDevIdLens : kMlinkDevIdXtb;
-    const uint8_t seq = TakeFault(Fault::WrongSequence) ? static_cast<uint8_t>(request.seq + 1) : request.seq;
-    Mlink_Pack(&reply, devid, request.cmd, seq, static_cast<uint8_t>(payload.size()), payload.data());
-    uint8_t wire[kMlinkFrameMax];
-    const size_t size = Mlink_Serialise(&reply, wire);
-    if (TakeFault(Fault::CorruptChecksum)) {
-        wire[size - 1] ^= 0xFF;
-    }
-    SendFrame(std::vector<uint8_t>(wire, wire + size));
+    return std::vector<uint8_t>{};
 }
 
 void GimbalSimulator::SendReports() {
@@ -148,12 +114,7 @@ void GimbalSimulator::SendReports() {
             report = std::move(reports_.front());
             reports_.pop_front();
         }
-        MlinkMsg frame{};
-        Mlink_Pack(&frame, kMlinkDevIdXtb, report.first, reportSequence_++, static_cast<uint8_t>(report.second.size()),
-                   report.second.data());
-        uint8_t wire[kMlinkFrameMax];
-        const size_t size = Mlink_Serialise(&frame, wire);
-        SendFrame(std::vector<uint8_t>(wire, wire + size));
+        SendUnasked(report.first, report.second);
     }
 }
 

@@ -1,7 +1,7 @@
 // The gimbal board as seen from its serial line: mlink device 0x05, driven by the command catalogue's
 // tables. It keeps what every set command stores, answers each get with it (or with a per-command reply a
-// test or scenario chose), answers versions and serial numbers, sends reports on request, and takes the
-// base's fault knobs. Frames are recorded with their command byte as kind.
+// test or scenario chose), answers versions and serial numbers, sends reports on request, takes the base's
+// fault knobs, and flashes its parts (target ids 1 to 10) through the mlink boot loader.
 #pragma once
 
 #include <array>
@@ -11,12 +11,11 @@
 #include <mutex>
 #include <vector>
 
-#include "mlink.h"
-#include "tarn_bench_simulator.h"
+#include "tarn_bench_sim_mlink.h"
 
 namespace tarn::bench {
 
-class GimbalSimulator : public Simulator {
+class GimbalSimulator : public MlinkSimulator {
 public:
     explicit GimbalSimulator(SimPort &port);
     ~GimbalSimulator() override { Stop(); }
@@ -31,23 +30,15 @@ public:
     // Sent unasked, in order, as soon as the line is idle.
     void InjectReport(uint8_t cmd, std::vector<uint8_t> payload);
 
-    // Every frame the tool sent with this command byte, as wire bytes.
-    std::vector<std::vector<uint8_t>> FramesOf(uint8_t cmd) const;
-
 protected:
     // Inline, like the base's destructor, so the class has no key function: the bench builds without RTTI
     // and the tests with it.
-    void OnBytes(const uint8_t *bytes, size_t count) override { HandleBytes(bytes, count); }
     void OnIdle() override { SendReports(); }
+    std::optional<std::vector<uint8_t>> ReplyTo(const MlinkMsg &request) override { return Reply(request); }
 
 private:
-    void HandleBytes(const uint8_t *bytes, size_t count);
     void SendReports();
-    std::vector<uint8_t> ReplyTo(const MlinkMsg &request);
-    void Answer(const MlinkMsg &request, const std::vector<uint8_t> &payload);
-
-    MlinkParser parser_{kMlinkDevIdXtb}; // simulator thread only
-    uint8_t reportSequence_ = 0;         // simulator thread only
+    std::optional<std::vector<uint8_t>> Reply(const MlinkMsg &request);
 
     mutable std::mutex stateLock_;
     // Guarded by stateLock_: the test or scenario thread sets, the simulator thread reads and stores.

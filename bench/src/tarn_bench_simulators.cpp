@@ -2,6 +2,7 @@
 
 #include "tarn_bench_sim_fmu_bootloader.h"
 #include "tarn_bench_sim_gimbal.h"
+#include "tarn_bench_sim_lens.h"
 
 namespace tarn::bench {
 
@@ -10,6 +11,8 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
         // {"name", port, "what it plays", [](SimPort &port) -> std::unique_ptr<Simulator> { ... }},
         {"gimbal", 2, "gimbal board over mlink (projects COMM and RV310; RV311 wires it to port 1)",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<GimbalSimulator>(port); }},
+        {"lens", 3, "camera lens over mlink (focus, zoom, iris, shutter, versions, parameter flash, upgrade)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<LensSimulator>(port); }},
         {"fmu-bootloader", 0, "flight controller restarting into its first-generation bootloader (upgrade_fmu)",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<FmuBootloaderSimulator>(port); }},
     };

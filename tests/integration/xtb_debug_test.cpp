@@ -1,6 +1,8 @@
 // xtb_debug, installed, against the bench's gimbal board: wire bytes, console lines and exit statuses.
+#include <fcntl.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "bench_fixture.h"
@@ -243,11 +245,33 @@ TEST_F(XtbDebugTest, SilentBoardGetsTheTimeoutLinesAndZeroValues) {
     EXPECT_GE(run.elapsed, 4200ms);
 }
 
-TEST_F(XtbDebugTest, UpgradeIsNotBuiltYetAndFails) {
-    const ToolRun run = Xtb({"-u", "1 /var/tmp/image.bin"});
+TEST_F(XtbDebugTest, UpgradeFlashesThePartAndPrintsEveryStep) {
+    Bytes image(1000);
+    for (size_t index = 0; index < image.size(); ++index) {
+        image[index] = static_cast<uint8_t>(index * 7 + 3);
+    }
+    const std::string path = Bench().WorkDirectory() + "/gmu.bin";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(image.size()), write(fd, image.data(), image.size()));
+    close(fd);
+
+    const ToolRun run = Xtb({"-u", "1 gmu.bin", "-u", "11 gmu.bin"});
     EXPECT_EQ(0, run.exitStatus);
-    EXPECT_EQ(OpeningLines() + ErrorLine("upgrade is not built yet.\n"), WithoutLocations(run.out));
-    EXPECT_TRUE(board_->Frames().empty());
+    EXPECT_EQ(
+        OpeningLines() + InfoLine("begin to upgrade file=gmu.bin to firmware.\n") + InfoLine("set upgrade flag=1.\n") +
+            InfoLine("step 1: prepare.\n") + InfoLine("step 2: erase flash.\n") + InfoLine("step 3: program flash\n") +
+            "\r24.0%\r48.0%\r72.0%\r96.0%\r100.0%" + InfoLine("step 4: verify flash.\n") +
+            InfoLine("step 5: go to app.\n") + InfoLine("set upgrade flag=0.\n") + InfoLine("upgrade gmu success.\n") +
+            ErrorLine("upgrade target of rfrx is not settled, nothing sent.\n") + ErrorLine("upgrade rfrx fail.\n"),
+        WithoutLocations(run.out));
+    EXPECT_EQ(image, board_->BootLoader().Image(1));
+    EXPECT_TRUE(board_->BootLoader().Started(1));
+    EXPECT_EQ((Bytes{0x01, 0x25, 0x3E, 0xAF, 0x54}), PayloadOf(board_->FramesOf(0xFC).at(0)));
+    EXPECT_EQ(1u, board_->FramesOf(0xF9).size()) << "the receiver's upgrade sent nothing";
+    // One 100 ms poll per command: flag, prepare, erase, five chunks, verify, go to app, flag.
+    EXPECT_GE(run.elapsed, 1100ms);
+    EXPECT_LT(run.elapsed, 20s);
 }
 
 // Lines of the tool's output so far, read while it runs.

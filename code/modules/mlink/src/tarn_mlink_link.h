@@ -60,6 +60,7 @@ public:
     // The last user closes: the receive thread is cancelled and joined before the locks and port go.
     void Release();
     int Users() const { return users_.load(); }
+    uint8_t DevId() const { return config_.devid; }
 
     // Upgrade gate, then one write of the whole frame.
     int SendMsg(const MlinkMsg &msg);

@@ -122,12 +122,6 @@ template <size_t kSlot> int32_t GetSerialNumber(uint8_t *pSn) {
     return 0;
 }
 
-// The upgrade procedure comes with its own change; until then its slots say so and fail.
-int32_t UpgradeNotBuilt(const char *) {
-    TARN_ERR("upgrade is not built yet.\n");
-    return -1;
-}
-
 } // namespace
 
 int32_t Xtb_LoopTest() {
@@ -504,9 +498,9 @@ void Xtb_FillOps(XtbOps *pOps) {
         Xtb_GetPanShotState, Xtb_GetAutodyneMode,  Xtb_GetPowerState,    Xtb_GetRcInfo,        Xtb_GetRcChannel,
         Xtb_GetShotSound,    Xtb_GetRecordSound,   Xtb_GetGpsInfo,       Xtb_GetMoveSpeed,     Xtb_GetWifiRecovery,
         Xtb_GetImuHwVer,     Xtb_GetImuFwVer,      Xtb_GetImuBlVer,      Xtb_GetImuBoardVer,   Xtb_GetGmuHwVer,
-        Xtb_GetGmuFwVer,     Xtb_GetGmuBlVer,      Xtb_GetGmuBoardVer,   UpgradeNotBuilt,      UpgradeNotBuilt,
-        UpgradeNotBuilt,     UpgradeNotBuilt,      UpgradeNotBuilt,      UpgradeNotBuilt,      UpgradeNotBuilt,
-        UpgradeNotBuilt,     UpgradeNotBuilt,      UpgradeNotBuilt,      UpgradeNotBuilt,      Xtb_GetUpgradeProgress,
+        Xtb_GetGmuFwVer,     Xtb_GetGmuBlVer,      Xtb_GetGmuBoardVer,   Xtb_UpgradeGmu,       Xtb_UpgradeImu,
+        Xtb_UpgradeEscPitch, Xtb_UpgradeEscYaw,    Xtb_UpgradeEscRoll,   Xtb_UpgradeBms,       Xtb_UpgradeXtb,
+        Xtb_UpgradeJoystick, Xtb_UpgradeFocus,     Xtb_UpgradeFocusCtrl, Xtb_UpgradeRfrx,      Xtb_GetUpgradeProgress,
         Xtb_SetFollowGrade,  Xtb_GetFollowGrade,   Xtb_SetMicVolume,     Xtb_SetMute,          Xtb_GetVolume,
         Xtb_GetMicVolume,    Xtb_GetMute,          Xtb_SetDelayShot,     Xtb_StartDelayShot,   Xtb_StopDelayShot,
         Xtb_GetDelayShot,    Xtb_StopPanShot,      Xtb_PutEvent,         Xtb_GetEvent,         Xtb_PopImuPosition,
