@@ -51,7 +51,6 @@ TEST(CommandTable, RowsNotBuiltYet) {
                                             "setuenv",
                                             "binmerge",
                                             "upgrade_hi3519",
-                                            "lens_debug",
                                             "upgrade_fmu_super"};
     EXPECT_EQ(notBuilt, expected);
 }

@@ -25,7 +25,7 @@ const std::array<CommandEntry, kCommandCount> kCommandTable = {{
     {"setuenv", Main_NotBuilt},
     {"binmerge", Main_NotBuilt},
     {"upgrade_hi3519", Main_NotBuilt},
-    {"lens_debug", Main_NotBuilt},
+    {"lens_debug", Main_LensDebug},
     {"upgrade_fmu_super", Main_NotBuilt},
 }};
 

@@ -22,3 +22,4 @@ int Main_Usleep(int argc, char *argv[]);
 int Main_Unitest(int argc, char *argv[]);
 int Main_UpgradeFmu(int argc, char *argv[]);
 int Main_XtbDebug(int argc, char *argv[]);
+int Main_LensDebug(int argc, char *argv[]);
