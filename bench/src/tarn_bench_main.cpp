@@ -82,6 +82,8 @@ struct DemoStep {
 
 // The image the demo's upgrade_fmu step writes, placed in the working directory.
 constexpr const char kDemoFirmware[] = "fmu_demo.bin";
+// The image the demo flashes into the gimbal's gmu: the same bytes under another name.
+constexpr const char kDemoGimbalFirmware[] = "gmu_demo.bin";
 constexpr size_t kDemoFirmwareSize = 1024;
 
 const std::vector<DemoStep> kDemoSteps = {
@@ -105,6 +107,10 @@ const std::vector<DemoStep> kDemoSteps = {
      "xtb_debug",
      {"-g", "1"},
      tarn::bench::kPlainKernelCommandLine},
+    {"Flash the gimbal's gmu over the board's line: flag, prepare, erase, the 1 KiB image in 240-byte chunks with "
+     "progress, the image CRC checked by the part, go to app.",
+     "xtb_debug",
+     {"-u", std::string("1 ") + kDemoGimbalFirmware}},
     {"The flight controller's firmware upgrade: restart into the bootloader, sync, erase, program a 1 KiB image "
      "in 60-byte chunks with progress, check the CRC, restart. Most of its 16 s are the protocol's own waits.",
      "upgrade_fmu",
@@ -362,7 +368,7 @@ int main(int argc, char *argv[]) {
         for (size_t index = 0; index < firmware.size(); ++index) {
             firmware[index] = static_cast<uint8_t>(index * 7);
         }
-        if (bench.WriteFile(kDemoFirmware, firmware) != 0) {
+        if (bench.WriteFile(kDemoFirmware, firmware) != 0 || bench.WriteFile(kDemoGimbalFirmware, firmware) != 0) {
             return kBenchFailed;
         }
         return RunDemo(bench);
