@@ -1,4 +1,5 @@
 // xtb_debug, installed, against the bench's gimbal board: wire bytes, console lines and exit statuses.
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <thread>
@@ -386,6 +387,34 @@ TEST_F(XtbDebugTest, UnknownOrMissingProjectFailsWithStatus255) {
     EXPECT_EQ(255, run.exitStatus);
     EXPECT_EQ(0u, WithoutLocations(run.out).find(ErrorLine("unknow project=RV999.\n")));
     EXPECT_TRUE(board_->Frames().empty());
+}
+
+// A 64 KiB part at the board's line rate: 274 chunks of at most 240 bytes. Each command waits at least one
+// 100 ms poll, so 280 commands (two flags, prepare, erase, the chunks, verify, go to app) cannot take less
+// than 28 s; the replies' wire time hides inside those polls.
+class XtbUpgradeSlow : public XtbDebugTest {};
+
+TEST_F(XtbUpgradeSlow, SixtyFourKibPartAtLineRate) {
+    port_->SetLineRate(tarn::bench::kLineRate115200);
+    Bytes image(64 * 1024);
+    for (size_t index = 0; index < image.size(); ++index) {
+        image[index] = static_cast<uint8_t>(index * 31 + index / 256);
+    }
+    const std::string path = Bench().WorkDirectory() + "/imu.bin";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(image.size()), write(fd, image.data(), image.size()));
+    close(fd);
+
+    const ToolRun run = Run("xtb_debug", {"-u", "2 imu.bin"}, 180s);
+    EXPECT_EQ(0, run.exitStatus);
+    EXPECT_NE(std::string::npos, run.out.find("upgrade imu success.\n"));
+    EXPECT_EQ(274u, board_->FramesOf(0xFB).size());
+    EXPECT_EQ(image, board_->BootLoader().Image(2));
+    EXPECT_GE(run.elapsed, 28s);
+    EXPECT_LT(run.elapsed, 150s);
+    RecordProperty("elapsed_ms", static_cast<int>(run.elapsed.count()));
+    printf("64 KiB gimbal-part upgrade at 115200 baud: %lld ms\n", static_cast<long long>(run.elapsed.count()));
 }
 
 } // namespace
