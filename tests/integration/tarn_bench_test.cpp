@@ -111,4 +111,18 @@ TEST_F(TarnBenchTest, HelpListsTheScenarioOptions) {
     }
 }
 
+TEST_F(TarnBenchTest, FlashesTheLensAndAGimbalPartOnTheirSimulators) {
+    const std::string image = Bench().WorkDirectory() + "/part.bin";
+    std::ofstream(image) << std::string(300, 'x');
+    ToolRun run = RunBench({"--sim", "lens", "--file", image, "--", "lens_debug", "-u", "part.bin"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.out.find("\r100.0%"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("step 5: go to app.\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("fail."), std::string::npos) << run.out;
+
+    run = RunBench({"--hwinfo", "COMM", "--sim", "gimbal", "--file", image, "--", "xtb_debug", "-u", "9 part.bin"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.out.find("upgrade focus success.\n"), std::string::npos) << run.out;
+}
+
 } // namespace
