@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "console_capture.h"
 #include "tarn_console_words.h"
 
 namespace {
@@ -57,6 +58,30 @@ TEST(ConsoleWords, RefusesMoreWordsThanFitAndTextOver127Characters) {
     EXPECT_EQ(1u, words.Count());
     const std::string tooLong(128, '7');
     EXPECT_EQ(-1, words.Split(tooLong.c_str(), 5));
+}
+
+TEST(ConsoleWords, RefusalsPrintParamInvalidAndAZeroCountTakesAnyNumberOfWords) {
+    ConsoleWords words;
+    StdoutCapture capture;
+    EXPECT_FALSE(words.Accept("1 2 3 4 5 6", 5));
+    EXPECT_TRUE(words.Accept("2 100", 5));
+    EXPECT_FALSE(words.CountFits(3));
+    EXPECT_TRUE(words.CountFits(2));
+    EXPECT_TRUE(words.CountFits(0));
+    EXPECT_EQ(ErrorLine("param invalid.\n") + ErrorLine("param invalid.\n"), WithoutLocations(capture.Finish()));
+}
+
+struct Row {
+    int index;
+    const char *name;
+};
+
+TEST(ConsoleWords, FindRowMatchesTheIndexNotThePosition) {
+    constexpr Row kRows[] = {{2, "two"}, {8, "eight"}, {10, "ten"}};
+    EXPECT_STREQ("eight", ConsoleWords_FindRow(kRows, 8)->name);
+    EXPECT_STREQ("ten", ConsoleWords_FindRow(kRows, 10)->name);
+    EXPECT_EQ(nullptr, ConsoleWords_FindRow(kRows, 1));
+    EXPECT_EQ(nullptr, ConsoleWords_FindRow(kRows, 3));
 }
 
 } // namespace
