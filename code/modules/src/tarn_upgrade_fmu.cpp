@@ -310,8 +310,9 @@ int Main_UpgradeFmu(int argc, char *argv[]) {
     g_fmu = FmuUpgradeContext();
     g_fmu.firmwarePath = argv[1];
     g_fmu.firmwareSize = Fmu_GetFileSize(g_fmu.firmwarePath);
-    // A failed size query stops here: no buffer may be sized from the failure value.
-    if (g_fmu.firmwareSize == kSizeUnknown || Fmu_GetFileBuf() != 0) {
+    // A failed size query stops here: no buffer may be sized from the failure value. An empty file gets the
+    // unreadable file's line alone: there is nothing to flash, and the progress is a share of the size.
+    if (g_fmu.firmwareSize == kSizeUnknown || g_fmu.firmwareSize == 0 || Fmu_GetFileBuf() != 0) {
         TARN_ERR("get file buf fail.\n");
         return -1;
     }
