@@ -240,20 +240,20 @@ MlinkLink &Xtb_Link() {
     return gXtbLink;
 }
 
-int32_t Xtb_Create(XtbOps **ppOps) {
-    TARN_ASSERT(ppOps);
+int32_t Xtb_Create(XtbOps **ppXtb) {
+    TARN_ASSERT(ppXtb);
     if (gXtbLink.Acquire() != 0) {
         return -1;
     }
     Xtb_FillOps(&gXtbOps);
-    *ppOps = &gXtbOps;
+    *ppXtb = &gXtbOps;
     return 0;
 }
 
-void Xtb_Delete(XtbOps **ppOps) {
-    TARN_ASSERT(ppOps);
+void Xtb_Delete(XtbOps **ppXtb) {
+    TARN_ASSERT(ppXtb);
     gXtbLink.Release();
-    *ppOps = nullptr;
+    *ppXtb = nullptr;
 }
 
 int32_t Xtb_GetUpgradeProgress(uint8_t *pProgress) {

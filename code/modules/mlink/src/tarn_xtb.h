@@ -146,6 +146,6 @@ static_assert(sizeof(XtbOps) == kXtbOpsSlots * sizeof(void *), "one pointer per 
 
 // The first caller opens the link (port by project, five locks, thread "mlink_recv"); later callers share it
 // after a second. 0, or -1 after "mlink init fail.".
-int32_t Xtb_Create(XtbOps **ppOps);
+int32_t Xtb_Create(XtbOps **ppXtb);
 // The last caller closes the link; the caller's pointer is cleared.
-void Xtb_Delete(XtbOps **ppOps);
+void Xtb_Delete(XtbOps **ppXtb);
