@@ -88,7 +88,7 @@ TEST_F(LensDebugTest, WithoutArgumentsPrintsTheUsageAndLeavesThePortAlone) {
 TEST_F(LensDebugTest, SetsSendTheirPayloadsAndGetsPrintSignedPositions) {
     lens_->SetState(0x88, 3);
     const ToolRun run = Lens({"-s", "2 -100 50", "-g", "3", "-s", "7 0x1234 0xff", "-g", "6", "-s", "4", "-s", "5 9",
-                              "-g", "7", "-l", "-s", "8 1a ff"});
+                              "-g", "7", "-l", "-s", "8 1a ff", "-s", "8 1b 7 spare"});
     EXPECT_EQ(0, run.exitStatus);
     EXPECT_EQ((Bytes{0xFF, 0x9C, 0x32}), PayloadOf(lens_->FramesOf(0x02).at(0)));
     EXPECT_EQ((Bytes{0x12, 0x34, 0xFF}), PayloadOf(lens_->FramesOf(0x07).at(0)));
@@ -96,8 +96,9 @@ TEST_F(LensDebugTest, SetsSendTheirPayloadsAndGetsPrintSignedPositions) {
     EXPECT_EQ(1u, lens_->FramesOf(0x05).size()) << "entries without values ignore extra words";
     EXPECT_EQ(1u, lens_->FramesOf(0x01).size());
     EXPECT_EQ((Bytes{0x00, 0x1A, 0xFF}), PayloadOf(lens_->FramesOf(0xF2).at(0)));
+    EXPECT_EQ((Bytes{0x00, 0x1B, 0x07}), PayloadOf(lens_->FramesOf(0xF2).at(1))) << "words after the value are ignored";
     EXPECT_EQ(kOpening + InfoLine("focus position: -100.\n") + InfoLine("shutter position: 4660.\n") +
-                  InfoLine("lens init state: 3.\n") + InfoLine("ret = 0x0\n"),
+                  InfoLine("lens init state: 3.\n") + InfoLine("ret = 0x0\n") + InfoLine("ret = 0x0\n"),
               WithoutLocations(run.out));
 }
 

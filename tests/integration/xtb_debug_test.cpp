@@ -257,7 +257,8 @@ TEST_F(XtbDebugTest, UpgradeFlashesThePartAndPrintsEveryStep) {
     ASSERT_EQ(static_cast<ssize_t>(image.size()), write(fd, image.data(), image.size()));
     close(fd);
 
-    const ToolRun run = Xtb({"-u", "1 gmu.bin", "-u", "11 gmu.bin"});
+    // Words after the path are ignored, as for every entry without a word count.
+    const ToolRun run = Xtb({"-u", "1 gmu.bin spare", "-u", "11 gmu.bin"});
     EXPECT_EQ(0, run.exitStatus);
     EXPECT_EQ(
         OpeningLines() + InfoLine("begin to upgrade file=gmu.bin to firmware.\n") + InfoLine("set upgrade flag=1.\n") +

@@ -68,7 +68,11 @@ TEST(ConsoleWords, RefusalsPrintParamInvalidAndAZeroCountTakesAnyNumberOfWords) 
     EXPECT_FALSE(words.CountFits(3));
     EXPECT_TRUE(words.CountFits(2));
     EXPECT_TRUE(words.CountFits(0));
-    EXPECT_EQ(ErrorLine("param invalid.\n") + ErrorLine("param invalid.\n"), WithoutLocations(capture.Finish()));
+    EXPECT_TRUE(words.CountAtLeast(1));
+    EXPECT_TRUE(words.CountAtLeast(2));
+    EXPECT_FALSE(words.CountAtLeast(3));
+    EXPECT_EQ(ErrorLine("param invalid.\n") + ErrorLine("param invalid.\n") + ErrorLine("param invalid.\n"),
+              WithoutLocations(capture.Finish()));
 }
 
 struct Row {

@@ -51,3 +51,11 @@ bool ConsoleWords::CountFits(size_t expected) const {
     }
     return true;
 }
+
+bool ConsoleWords::CountAtLeast(size_t minimum) const {
+    if (count_ < minimum) {
+        TARN_ERR("param invalid.\n");
+        return false;
+    }
+    return true;
+}

@@ -30,6 +30,9 @@ public:
     bool Accept(const char *pArgument, size_t maxWords);
     // True when the entry's word count (index included) is met; 0 takes any count. Else "param invalid.".
     bool CountFits(size_t expected) const;
+    // True when the entry's words are there (index included); words beyond them are ignored. Else
+    // "param invalid.".
+    bool CountAtLeast(size_t minimum) const;
 
 private:
     char text_[kTextMax + 1] = {};

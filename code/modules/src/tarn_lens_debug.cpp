@@ -25,7 +25,9 @@ struct SetRow {
     int index;
     const char *hint; // null: the usage shows the bare index; the description null: not in the usage at all
     const char *description;
-    size_t words; // including the index; 0: no values, extra words ignored
+    size_t words; // including the index
+    // Entries without a word count: at least `words` words, the rest ignored (0: no values).
+    bool extraIgnored;
     void (*run)(const ConsoleWords &words);
 };
 
@@ -33,14 +35,14 @@ constexpr const char kMoveHint[] = "[pos -32768~32768] [speed 0~255]";
 
 // clang-format off
 constexpr SetRow kSetRows[] = {
-    {2, kMoveHint, "move focus", 3, [](const ConsoleWords &w) { gpOps->MoveFocus(w.U16(1), w.U8(2)); }},
-    {3, kMoveHint, "move zoom", 3, [](const ConsoleWords &w) { gpOps->MoveZoom(w.U16(1), w.U8(2)); }},
-    {4, nullptr, "stop focus", 0, [](const ConsoleWords &) { gpOps->StopFocus(); }},
-    {5, nullptr, "stop zoom", 0, [](const ConsoleWords &) { gpOps->StopZoom(); }},
-    {6, kMoveHint, "move iris", 3, [](const ConsoleWords &w) { gpOps->MoveIris(w.U16(1), w.U8(2)); }},
-    {7, kMoveHint, "move shutter", 3, [](const ConsoleWords &w) { gpOps->MoveShutter(w.U16(1), w.U8(2)); }},
+    {2, kMoveHint, "move focus", 3, false, [](const ConsoleWords &w) { gpOps->MoveFocus(w.U16(1), w.U8(2)); }},
+    {3, kMoveHint, "move zoom", 3, false, [](const ConsoleWords &w) { gpOps->MoveZoom(w.U16(1), w.U8(2)); }},
+    {4, nullptr, "stop focus", 0, true, [](const ConsoleWords &) { gpOps->StopFocus(); }},
+    {5, nullptr, "stop zoom", 0, true, [](const ConsoleWords &) { gpOps->StopZoom(); }},
+    {6, kMoveHint, "move iris", 3, false, [](const ConsoleWords &w) { gpOps->MoveIris(w.U16(1), w.U8(2)); }},
+    {7, kMoveHint, "move shutter", 3, false, [](const ConsoleWords &w) { gpOps->MoveShutter(w.U16(1), w.U8(2)); }},
     // A service entry: address and value in hexadecimal.
-    {8, nullptr, nullptr, 3, [](const ConsoleWords &w) {
+    {8, nullptr, nullptr, 3, true, [](const ConsoleWords &w) {
          const int32_t result = gpOps->SetFlashBit(static_cast<uint16_t>(w.Number(1, 16)),
                                                    static_cast<uint8_t>(w.Number(2, 16)));
          TARN_INFO("ret = 0x%x\n", result);
@@ -155,7 +157,7 @@ int Lens_HandleSetCmd(const char *pArgument) {
         TARN_WARN("invalid cmd index: %d.\n", words.Index());
         return 0;
     }
-    if (words.CountFits(pRow->words)) {
+    if (pRow->extraIgnored ? words.CountAtLeast(pRow->words) : words.CountFits(pRow->words)) {
         pRow->run(words);
     }
     return 0;
@@ -171,11 +173,9 @@ int Lens_HandleGetCmd(const char *pArgument) {
         TARN_WARN("invalid cmd index: %d.\n", words.Index());
         return 0;
     }
-    if (words.Count() < pRow->minWords) {
-        TARN_ERR("param invalid.\n");
-        return 0;
+    if (words.CountAtLeast(pRow->minWords)) {
+        pRow->run(words);
     }
-    pRow->run(words);
     return 0;
 }
 

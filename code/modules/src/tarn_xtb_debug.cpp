@@ -512,11 +512,9 @@ int Xtb_HandleGetCmd(const char *pArgument) {
         TARN_WARN("invalid cmd index: %d.\n", words.Index());
         return 0;
     }
-    if (words.Count() < pRow->minWords) {
-        TARN_ERR("param invalid.\n");
-        return 0;
+    if (words.CountAtLeast(pRow->minWords)) {
+        pRow->run(words);
     }
-    pRow->run(words);
     return 0;
 }
 
@@ -551,7 +549,8 @@ int Xtb_HandleUpgradeCmd(const char *pArgument) {
         return 0;
     }
     const UpgradeRow *pRow = ConsoleWords_FindRow(kUpgradeRows, words.Index());
-    if (pRow != nullptr && words.CountFits(2)) {
+    // The path is the second word; words after it are ignored, as for every entry without a word count.
+    if (pRow != nullptr && words.CountAtLeast(2)) {
         (gpOps->*pRow->upgrade)(words.Word(1));
     }
     return 0;
