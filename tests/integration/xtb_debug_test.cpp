@@ -111,16 +111,16 @@ TEST_F(XtbDebugTest, SetArgumentsBecomeTheirPayloadBytes) {
 TEST_F(XtbDebugTest, ArgumentsTheHandlersCannotHoldAreRefusedBeforeSending) {
     const std::string tooLong = "1 " + std::string(126, '1');
     const ToolRun run =
-        Xtb({"-s", "1 1 1",       "-s", "16 1 2 3", "-g", "44",   "-s", tooLong, "-s", "1 1 1 1 1 1 1 1",
-             "-g", "1 2 3 4 5 6", "-p", "2",        "-u", "1",    "-g", "99",    "-s", "0",
-             "-p", "9",           "-v", "9",        "-u", "12 /x"});
+        Xtb({"-s", "1 1 1",       "-s", "16 1 2 3", "-g", "44",    "-s", tooLong, "-s", "1 1 1 1 1 1 1 1",
+             "-g", "1 2 3 4 5 6", "-p", "2",        "-u", "1",     "-g", "99",    "-s", "0",
+             "-p", "9",           "-v", "9",        "-u", "12 /x", "-u", "2 "});
     EXPECT_EQ(0, run.exitStatus);
     const std::string refused = ErrorLine("param invalid.\n");
     std::string expected = OpeningLines();
     for (int index = 0; index < 8; ++index) {
         expected += refused;
     }
-    expected += WarnLine("invalid cmd index: 99.\n") + WarnLine("invalid cmd index: 0.\n");
+    expected += WarnLine("invalid cmd index: 99.\n") + WarnLine("invalid cmd index: 0.\n") + refused;
     EXPECT_EQ(expected, WithoutLocations(run.out));
     EXPECT_TRUE(board_->Frames().empty());
 }

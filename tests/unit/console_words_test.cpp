@@ -71,8 +71,12 @@ TEST(ConsoleWords, RefusalsPrintParamInvalidAndAZeroCountTakesAnyNumberOfWords) 
     EXPECT_TRUE(words.CountAtLeast(1));
     EXPECT_TRUE(words.CountAtLeast(2));
     EXPECT_FALSE(words.CountAtLeast(3));
-    EXPECT_EQ(ErrorLine("param invalid.\n") + ErrorLine("param invalid.\n") + ErrorLine("param invalid.\n"),
-              WithoutLocations(capture.Finish()));
+    EXPECT_TRUE(words.HasText(1));
+    EXPECT_FALSE(words.HasText(2));
+    EXPECT_TRUE(words.Accept("1 ", 5));
+    EXPECT_FALSE(words.HasText(1)) << "a trailing blank leaves an empty word";
+    const std::string refused = ErrorLine("param invalid.\n");
+    EXPECT_EQ(refused + refused + refused + refused + refused, WithoutLocations(capture.Finish()));
 }
 
 struct Row {

@@ -59,3 +59,11 @@ bool ConsoleWords::CountAtLeast(size_t minimum) const {
     }
     return true;
 }
+
+bool ConsoleWords::HasText(size_t index) const {
+    if (Word(index)[0] == '\0') {
+        TARN_ERR("param invalid.\n");
+        return false;
+    }
+    return true;
+}

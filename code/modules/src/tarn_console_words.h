@@ -33,6 +33,8 @@ public:
     // True when the entry's words are there (index included); words beyond them are ignored. Else
     // "param invalid.".
     bool CountAtLeast(size_t minimum) const;
+    // True when the word is there and not empty (a trailing blank leaves an empty one). Else "param invalid.".
+    bool HasText(size_t index) const;
 
 private:
     char text_[kTextMax + 1] = {};

@@ -549,8 +549,9 @@ int Xtb_HandleUpgradeCmd(const char *pArgument) {
         return 0;
     }
     const UpgradeRow *pRow = ConsoleWords_FindRow(kUpgradeRows, words.Index());
-    // The path is the second word; words after it are ignored, as for every entry without a word count.
-    if (pRow != nullptr && words.CountAtLeast(2)) {
+    // The path is the second word; words after it are ignored, as for every entry without a word count. Without
+    // a path nothing is sent: the part would be erased before the missing file showed.
+    if (pRow != nullptr && words.HasText(1)) {
         (gpOps->*pRow->upgrade)(words.Word(1));
     }
     return 0;
