@@ -3,6 +3,7 @@
 #include <csignal>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "bench_fixture.h"
@@ -87,6 +88,28 @@ bool WaitUntilAsleep(pid_t pid, std::chrono::milliseconds limit) {
 }
 
 using DispatcherTest = BenchTest;
+
+// Scripts call the tools by name from bin/; a relative link keeps an install tree working after it is moved.
+TEST(InstalledTree, EveryOtherToolNameIsARelativeLinkToTarn) {
+    const std::string bin = InstallUnderTest().prefix + "/bin/";
+    struct stat tarn {};
+    ASSERT_EQ(lstat((bin + "tarn").c_str(), &tarn), 0);
+    EXPECT_TRUE(S_ISREG(tarn.st_mode));
+    EXPECT_NE(tarn.st_mode & S_IXUSR, 0u);
+
+    int links = 0;
+    for (const CommandEntry &command : kCommandTable) {
+        const std::string name = command.name;
+        if (name == "tarn") {
+            continue;
+        }
+        char target[64] = {};
+        const ssize_t length = readlink((bin + name).c_str(), target, sizeof target - 1);
+        EXPECT_EQ(std::string(target, length > 0 ? static_cast<size_t>(length) : 0), "tarn") << name;
+        links += length > 0 ? 1 : 0;
+    }
+    EXPECT_EQ(links, kCommandCount - 1);
+}
 
 TEST_F(DispatcherTest, TarnPrintsTheBannerAndEveryToolInTableOrder) {
     const ToolRun run = Run("tarn");
