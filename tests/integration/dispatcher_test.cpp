@@ -169,6 +169,25 @@ TEST_F(DispatcherTest, MsleepSleepsItsArgumentInMilliseconds) {
     EXPECT_LT(run.elapsed, 2000ms);
 }
 
+TEST_F(DispatcherTest, UsleepSleepsItsArgumentInMicroseconds) {
+    const ToolRun run = Run("usleep", {"300000"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_GE(run.elapsed, 290ms);
+    EXPECT_LT(run.elapsed, 2000ms);
+}
+
+TEST_F(DispatcherTest, NegativeOrNonNumericDelayReturnsAtOnce) {
+    for (const char *name : {"msleep", "usleep"}) {
+        for (const char *value : {"-5", "-2147483648", "abc"}) {
+            const ToolRun run = Run(name, {value}, 10s);
+            EXPECT_EQ(run.exitStatus, 0) << name << " " << value;
+            EXPECT_EQ(run.out, "") << name << " " << value;
+            EXPECT_LT(run.elapsed, 2000ms) << name << " " << value;
+        }
+    }
+}
+
 TEST_F(DispatcherTest, SleepToolsWithoutArgumentPrintTheUsleepUsage) {
     for (const char *name : {"msleep", "usleep"}) {
         const ToolRun run = Run(name);
