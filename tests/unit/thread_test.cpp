@@ -114,6 +114,29 @@ TEST(Thread, IsAliveAndWaitExitFollowTheThreadsLife) {
     Thread_Delete(&thread);
 }
 
+void *ReturnAtOnce(void *) {
+    return nullptr;
+}
+
+TEST(Thread, EndedThreadReadsAsGoneBeforeAnyoneJoinsIt) {
+    ThreadParam param{"brief", nullptr, ReturnAtOnce};
+    Thread *thread = nullptr;
+    ASSERT_EQ(Thread_Create(&thread, &param), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (thread->IsAlive(thread) != 0 && std::chrono::steady_clock::now() < deadline) {
+        usleep(1000);
+    }
+    EXPECT_EQ(thread->IsAlive(thread), 0);
+
+    // The end is still reported once to the owner that waits for it.
+    EXPECT_EQ(thread->WaitExit(thread), 0);
+    StdoutCapture capture;
+    EXPECT_EQ(thread->WaitExit(thread), -1);
+    EXPECT_EQ(WithoutLocations(capture.Finish()), ErrorLine("wait thread exit fail.\n"));
+    Thread_Delete(&thread);
+    EXPECT_EQ(thread, nullptr);
+}
+
 TEST(Thread, DeleteCancelsARunningThread) {
     std::atomic<int> count{0};
     ThreadParam param{"endless", &count, CountUntilCancelled};

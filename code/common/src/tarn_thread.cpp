@@ -31,8 +31,10 @@ struct ThreadPrivate {
     ObjectName name;
     uint32_t tid = 0;
     pthread_t handle{};
-    // Owned by the creating thread, the only one that joins, stops or deletes.
+    // Owned by the creating thread, the only one that probes, joins, stops or deletes.
     bool joined = false;
+    // Joined by IsAlive after it had ended; the next WaitExit reports that end instead of joining.
+    bool endNotCollected = false;
 };
 
 namespace {
@@ -90,6 +92,13 @@ void *RunThread(void *opaque) {
 int IsAlive(Thread *pThread) {
     ThreadPrivate *thread = pThread->pPrivate;
     if (thread->joined) {
+        return 0;
+    }
+    // The C library keeps answering the signal probe for an ended thread until it is joined, so an ended
+    // thread is joined here to read as gone.
+    if (pthread_tryjoin_np(thread->handle, nullptr) == 0) {
+        thread->joined = true;
+        thread->endNotCollected = true;
         return 0;
     }
     switch (pthread_kill(thread->handle, 0)) {
@@ -150,6 +159,10 @@ int Thread_Create(Thread **ppThread, const ThreadParam *pParam) {
 
 int Thread_WaitExit(Thread *pThread) {
     ThreadPrivate *thread = pThread->pPrivate;
+    if (thread->endNotCollected) {
+        thread->endNotCollected = false;
+        return 0;
+    }
     if (thread->joined || pthread_join(thread->handle, nullptr) != 0) {
         TARN_ERR("wait thread exit fail.\n");
         return -1;
@@ -174,10 +187,11 @@ void Thread_Delete(Thread **ppThread) {
         return;
     }
     ThreadPrivate *thread = object->pPrivate;
+    // IsAlive joins a thread that has ended; one still running is cancelled and left to end on its own.
+    if (!thread->joined && IsAlive(object) != 0) {
+        pthread_cancel(thread->handle);
+    }
     if (!thread->joined) {
-        if (IsAlive(object) != 0) {
-            pthread_cancel(thread->handle);
-        }
         // Nobody joins it now: its resources go back when it ends.
         pthread_detach(thread->handle);
     }
