@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Size of the shipped binary: builds the static AArch64 tarn for each board, prints its stripped size and the
-# largest symbols with their share of the text. Not part of the test run.
+# largest symbols in the file (code and data; zero-filled data takes no room) with their share. Not part of
+# the test run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,7 +23,7 @@ for board in hi3519 dm368 bench; do
                 for (i = 1; i <= length(text); i++) value = value * 16 + index("0123456789abcdef", substr(text, i, 1)) - 1
                 return value
             }
-            $3 ~ /^[tTrRdDbB]$/ {
+            $3 ~ /^[tTrRdD]$/ {
                 bytes = hex($2); name = $4; for (i = 5; i <= NF; i++) name = name " " $i
                 printf "  %8d  %5.1f%%  %s\n", bytes, 100.0 * bytes / total, name
                 if (++shown == top) exit
