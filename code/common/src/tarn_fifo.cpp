@@ -11,7 +11,7 @@ namespace {
 uint32_t Put(Fifo *pFifo, const void *pData, uint32_t len) {
     FifoCore &core = *pFifo->pCore;
     const auto *data = static_cast<const uint8_t *>(pData);
-    std::lock_guard<std::mutex> hold(core.lock);
+    std::lock_guard<PosixMutex> hold(core.lock);
     const uint32_t count = std::min(len, core.size - (core.in - core.out));
     if (count == 0) {
         return 0;
@@ -27,7 +27,7 @@ uint32_t Put(Fifo *pFifo, const void *pData, uint32_t len) {
 uint32_t Get(Fifo *pFifo, void *pBuffer, uint32_t len) {
     FifoCore &core = *pFifo->pCore;
     auto *buffer = static_cast<uint8_t *>(pBuffer);
-    std::lock_guard<std::mutex> hold(core.lock);
+    std::lock_guard<PosixMutex> hold(core.lock);
     const uint32_t count = std::min(len, core.in - core.out);
     if (count == 0) {
         return 0;
@@ -47,7 +47,7 @@ uint32_t Get(Fifo *pFifo, void *pBuffer, uint32_t len) {
 
 int Reset(Fifo *pFifo) {
     FifoCore &core = *pFifo->pCore;
-    std::lock_guard<std::mutex> hold(core.lock);
+    std::lock_guard<PosixMutex> hold(core.lock);
     core.in = 0;
     core.out = 0;
     return 0;
@@ -55,13 +55,13 @@ int Reset(Fifo *pFifo) {
 
 uint32_t Len(Fifo *pFifo) {
     FifoCore &core = *pFifo->pCore;
-    std::lock_guard<std::mutex> hold(core.lock);
+    std::lock_guard<PosixMutex> hold(core.lock);
     return core.in - core.out;
 }
 
 int IsFull(Fifo *pFifo) {
     FifoCore &core = *pFifo->pCore;
-    std::lock_guard<std::mutex> hold(core.lock);
+    std::lock_guard<PosixMutex> hold(core.lock);
     return core.size - (core.in - core.out) == 0 ? 1 : 0;
 }
 

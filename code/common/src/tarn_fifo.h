@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
 #include "tarn_object_name.h"
+#include "tarn_posix_sync.h"
 
 struct FifoParam {
     const char *pName;
@@ -17,7 +17,7 @@ struct FifoCore {
     uint8_t *buffer = nullptr;
     uint32_t size = 0;
 
-    std::mutex lock;
+    PosixMutex lock;
     // Running counts of bytes put and taken, guarded by lock. They wrap modulo 2^32, which a power-of-two size
     // keeps consistent with the positions (count & (size - 1)).
     uint32_t in = 0;

@@ -1,15 +1,15 @@
 #include "tarn_mutex.h"
 
-#include <mutex>
 #include <new>
 
 #include "tarn_console.h"
 #include "tarn_object_name.h"
+#include "tarn_posix_sync.h"
 
 struct MutexPrivate {
     Mutex object;
     ObjectName name; // fixed at creation
-    std::mutex mutex;
+    PosixMutex mutex;
 };
 
 namespace {

@@ -1,7 +1,6 @@
 #include "tarn_thread.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <mutex>
@@ -12,6 +11,7 @@
 
 #include "tarn_console.h"
 #include "tarn_object_name.h"
+#include "tarn_posix_sync.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -43,8 +43,8 @@ enum class StartStage { kStarting, kTidStored, kGo, kLeft };
 
 // Lives on Thread_Create's stack; the new thread's last touch is the unlock after kLeft.
 struct StartGate {
-    std::mutex lock;
-    std::condition_variable changed;
+    PosixMutex lock;
+    PosixCondition changed;
     StartStage stage = StartStage::kStarting; // guarded by lock
     ThreadPrivate *thread = nullptr;
     void *(*function)(void *) = nullptr;
@@ -72,15 +72,15 @@ void *RunThread(void *opaque) {
     void *(*function)(void *) = nullptr;
     void *argument = nullptr;
     {
-        std::unique_lock<std::mutex> hold(gate->lock);
+        std::lock_guard<PosixMutex> hold(gate->lock);
         function = gate->function;
         argument = gate->argument;
         gate->thread->tid = static_cast<uint32_t>(syscall(SYS_gettid));
         gate->stage = StartStage::kTidStored;
-        gate->changed.notify_all();
-        gate->changed.wait(hold, [gate] { return gate->stage == StartStage::kGo; });
+        gate->changed.NotifyAll();
+        gate->changed.Wait(gate->lock, [gate] { return gate->stage == StartStage::kGo; });
         gate->stage = StartStage::kLeft;
-        gate->changed.notify_all();
+        gate->changed.NotifyAll();
     }
     void *result = nullptr;
     pthread_cleanup_push(ClearStackAfterCancel, nullptr);
@@ -147,13 +147,13 @@ int Thread_Create(Thread **ppThread, const ThreadParam *pParam) {
         delete thread;
         return -1;
     }
-    std::unique_lock<std::mutex> hold(gate.lock);
-    gate.changed.wait(hold, [&gate] { return gate.stage == StartStage::kTidStored; });
+    std::lock_guard<PosixMutex> hold(gate.lock);
+    gate.changed.Wait(gate.lock, [&gate] { return gate.stage == StartStage::kTidStored; });
     *ppThread = &thread->object;
     TARN_INFO("create thread '%s' success.\n", thread->name.data());
     gate.stage = StartStage::kGo;
-    gate.changed.notify_all();
-    gate.changed.wait(hold, [&gate] { return gate.stage == StartStage::kLeft; });
+    gate.changed.NotifyAll();
+    gate.changed.Wait(gate.lock, [&gate] { return gate.stage == StartStage::kLeft; });
     return 0;
 }
 

@@ -193,7 +193,7 @@ int MlinkLink::Write(const MlinkMsg &msg) {
     const size_t size = Mlink_Serialise(&msg, frame);
     int written = 0;
     {
-        std::lock_guard<std::mutex> hold(writeLock_);
+        std::lock_guard<PosixMutex> hold(writeLock_);
         written = pPort_->Write(pPort_, frame, static_cast<uint32_t>(size));
     }
     if (written < 0) {
@@ -229,7 +229,7 @@ int MlinkLink::Transact(uint8_t cmd, const uint8_t *pPayload, uint8_t length, ui
 
 void MlinkLink::SendEcho(const MlinkMsg &msg) {
     {
-        std::lock_guard<std::mutex> hold(echoLock_);
+        std::lock_guard<PosixMutex> hold(echoLock_);
         if (upgrading_.load() || echoCount_ != 0) {
             if (echoCount_ == kMlinkEchoQueue) {
                 TARN_WARN("echo queue full, drop cmd 0x%02x.\n", echoes_[echoFirst_].cmd);
@@ -245,7 +245,7 @@ void MlinkLink::SendEcho(const MlinkMsg &msg) {
 }
 
 void MlinkLink::BeginUpgrade() {
-    std::lock_guard<std::mutex> hold(echoLock_);
+    std::lock_guard<PosixMutex> hold(echoLock_);
     upgrading_.store(true);
     progress_.store(0);
 }
@@ -254,7 +254,7 @@ void MlinkLink::EndUpgrade() {
     for (;;) {
         MlinkMsg echo;
         {
-            std::lock_guard<std::mutex> hold(echoLock_);
+            std::lock_guard<PosixMutex> hold(echoLock_);
             if (echoCount_ == 0) {
                 upgrading_.store(false);
                 return;

@@ -9,6 +9,7 @@
 
 #include "mlink.h"
 #include "tarn_mutex.h"
+#include "tarn_posix_sync.h"
 
 struct Thread;
 struct Uart;
@@ -119,9 +120,9 @@ private:
     std::atomic<uint8_t> progress_{0};
 
     // Commands (caller's thread) and echoes (receive thread) share the port: one write at a time.
-    std::mutex writeLock_;
+    PosixMutex writeLock_;
     // Echoes held during an upgrade; guarded by echoLock_, never held while another lock is taken.
-    std::mutex echoLock_;
+    PosixMutex echoLock_;
     MlinkMsg echoes_[kMlinkEchoQueue] = {};
     size_t echoFirst_ = 0;
     size_t echoCount_ = 0;
