@@ -157,17 +157,17 @@ bool IsAarch64Executable(const std::string &path) {
 }
 
 SimulatorRequest ParseSimulator(const char *text) {
-    const std::string spec = text;
-    const size_t colon = spec.find(':');
-    const tarn::bench::SimulatorKind *kind = tarn::bench::FindSimulatorKind(spec.substr(0, colon));
+    const std::string request = text;
+    const size_t colon = request.find(':');
+    const tarn::bench::SimulatorKind *kind = tarn::bench::FindSimulatorKind(request.substr(0, colon));
     if (kind == nullptr) {
         UsageError("no simulator named '%s' (see --help)", text);
     }
     int port = kind->defaultPort;
     if (colon != std::string::npos) {
         char *end = nullptr;
-        port = static_cast<int>(strtol(spec.c_str() + colon + 1, &end, 10));
-        if (end == spec.c_str() + colon + 1 || *end != '\0' || port < 0 || port >= tarn::bench::kSerialDeviceCount) {
+        port = static_cast<int>(strtol(request.c_str() + colon + 1, &end, 10));
+        if (end == request.c_str() + colon + 1 || *end != '\0' || port < 0 || port >= tarn::bench::kSerialDeviceCount) {
             UsageError("'%s': the port is a number from 0 to 4", text);
         }
     }
