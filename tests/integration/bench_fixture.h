@@ -9,8 +9,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "tarn_bench_sandbox.h"
@@ -57,6 +59,15 @@ protected:
     virtual tarn::bench::ToolInstall Install() const { return InstallUnderTest(); }
 
     tarn::bench::Sandbox &Bench() { return *sandbox_; }
+
+    // Writes a file into the tool's working directory, where a relative path given to the tool finds it.
+    void PlaceFile(const std::string &name, const std::vector<uint8_t> &bytes) {
+        const std::string path = sandbox_->WorkDirectory() + "/" + name;
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
+        close(fd);
+    }
 
     // Runs a tool to its end (stopped after limit) and collects what it did.
     ToolRun Run(const std::string &argv0, const std::vector<std::string> &arguments = {},

@@ -1,7 +1,5 @@
 // lens_debug, installed, against the bench's lens: usage, wire bytes, console lines, refusals and the upgrade.
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "bench_fixture.h"
@@ -34,14 +32,6 @@ protected:
     void TearDown() override { lens_.reset(); }
 
     ToolRun Lens(const std::vector<std::string> &arguments) { return Run("lens_debug", arguments); }
-
-    void PlaceFile(const std::string &name, const Bytes &bytes) {
-        const std::string path = Bench().WorkDirectory() + "/" + name;
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
-        close(fd);
-    }
 
     std::unique_ptr<SimPort> port_;
     std::unique_ptr<LensSimulator> lens_;

@@ -1,7 +1,4 @@
 // upgrade_fmu against the simulated flight controller: wire bytes, console lines, exit statuses.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "bench_fixture.h"
 #include "console_lines.h"
 #include "tarn_bench_sim_fmu_bootloader.h"
@@ -51,14 +48,6 @@ protected:
     }
 
     void TearDown() override { bootloader_.reset(); }
-
-    void PlaceFile(const std::string &name, const Bytes &bytes) {
-        const std::string path = Bench().WorkDirectory() + "/" + name;
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
-        close(fd);
-    }
 
     std::vector<Bytes> Requests(int kind) const {
         std::vector<Bytes> requests;

@@ -1,9 +1,7 @@
 // xtb_debug, installed, against the bench's gimbal board: wire bytes, console lines and exit statuses.
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "bench_fixture.h"
@@ -251,11 +249,7 @@ TEST_F(XtbDebugTest, UpgradeFlashesThePartAndPrintsEveryStep) {
     for (size_t index = 0; index < image.size(); ++index) {
         image[index] = static_cast<uint8_t>(index * 7 + 3);
     }
-    const std::string path = Bench().WorkDirectory() + "/gmu.bin";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(static_cast<ssize_t>(image.size()), write(fd, image.data(), image.size()));
-    close(fd);
+    PlaceFile("gmu.bin", image);
 
     // Words after the path are ignored, as for every entry without a word count.
     const ToolRun run = Xtb({"-u", "1 gmu.bin spare", "-u", "11 gmu.bin"});
@@ -401,11 +395,7 @@ TEST_F(XtbUpgradeSlow, SixtyFourKibPartAtLineRate) {
     for (size_t index = 0; index < image.size(); ++index) {
         image[index] = static_cast<uint8_t>(index * 31 + index / 256);
     }
-    const std::string path = Bench().WorkDirectory() + "/imu.bin";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(static_cast<ssize_t>(image.size()), write(fd, image.data(), image.size()));
-    close(fd);
+    PlaceFile("imu.bin", image);
 
     const ToolRun run = Run("xtb_debug", {"-u", "2 imu.bin"}, 180s);
     EXPECT_EQ(0, run.exitStatus);

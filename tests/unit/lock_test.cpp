@@ -84,22 +84,15 @@ protected:
     OwnedHandle<Sem, Sem_Delete> sem;
 };
 
-TEST_F(SemTest, TimedWaitOnZeroWaitsTheWholeTime) {
+TEST_F(SemTest, TimedWaitOnZeroWaitsTheWholeTimeOrNotAtAll) {
     Create(0);
-    const long long waited = TimedWaitMs(1500);
+    long long waited = TimedWaitMs(1500);
     EXPECT_GE(waited, 1450);
     EXPECT_LT(waited, 6000);
-}
-
-TEST_F(SemTest, TimedWaitCarriesMillisecondsIntoSeconds) {
-    Create(0);
-    const long long waited = TimedWaitMs(999);
+    // 999 ms carries the milliseconds into the seconds of the deadline on almost every start time.
+    waited = TimedWaitMs(999);
     EXPECT_GE(waited, 950);
     EXPECT_LT(waited, 5000);
-}
-
-TEST_F(SemTest, TimedWaitOfZeroReturnsAtOnce) {
-    Create(0);
     EXPECT_LT(TimedWaitMs(0), 500);
 }
 

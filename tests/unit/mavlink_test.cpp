@@ -66,16 +66,6 @@ TEST(MavlinkCrcExtra, TheDialectTable) {
     EXPECT_EQ(0, Mavlink_GetCrcExtra(255));
 }
 
-TEST(MavlinkCrc, X25CheckValueAndStep) {
-    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(0x6F91, Mavlink_CrcCalculate(digits, sizeof(digits)));
-    uint16_t checksum = 0xFFFF;
-    for (uint8_t digit : digits) {
-        Mavlink_CrcAccumulate(digit, &checksum);
-    }
-    EXPECT_EQ(0x6F91, checksum);
-}
-
 TEST(MavlinkPack, DeviceFlagFrame) {
     MavlinkChannels channels{};
     MavlinkMessage message{};

@@ -62,14 +62,6 @@ TEST(MlinkFrame, FlippedBitIsReportedWithBothSumsAndTheDump) {
     EXPECT_NE(std::string::npos, output.find("0xaa 0x05 0x83 0x04 0x02 0x01 0x03 0x3b \n"));
 }
 
-TEST(MlinkFrame, DumpPrintsTheRecordInWireOrder) {
-    MlinkMsg msg{};
-    Mlink_Pack(&msg, kMlinkDevIdLens, 0x01, 0xFE, 0, nullptr);
-    CaptureStdout();
-    Mlink_Dump(&msg);
-    EXPECT_EQ("0xaa 0x09 0x01 0xfe 0x00 0xb2 \n", GetCapturedStdout());
-}
-
 class MlinkParserTest : public testing::Test {
 protected:
     MlinkParserTest() {
@@ -100,25 +92,6 @@ TEST_F(MlinkParserTest, AssemblesAFrameWithStartBytesInsideTheLengthAcrossEveryS
             ExpectSame(withStarts_, frames[0]);
         }
     }
-}
-
-TEST_F(MlinkParserTest, OneByteAtATimeAndTwoFramesInOneReadComeOutInOrder) {
-    Bytes both = Wire(withStarts_);
-    const Bytes second = Wire(empty_);
-    both.insert(both.end(), second.begin(), second.end());
-    std::vector<Bytes> singles;
-    for (uint8_t byte : both) {
-        singles.push_back({byte});
-    }
-    auto frames = Parse(parser_, singles);
-    ASSERT_EQ(2u, frames.size());
-    ExpectSame(withStarts_, frames[0]);
-    ExpectSame(empty_, frames[1]);
-
-    frames = Parse(parser_, {both});
-    ASSERT_EQ(2u, frames.size());
-    ExpectSame(withStarts_, frames[0]);
-    ExpectSame(empty_, frames[1]);
 }
 
 TEST_F(MlinkParserTest, NoiseBeforeAndBetweenFramesIsIgnoredSilently) {

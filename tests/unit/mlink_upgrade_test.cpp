@@ -192,15 +192,6 @@ TEST_F(GimbalUpgradeTest, SilentTargetFailsTheFlagStepAndSendsNothingElse) {
     EXPECT_TRUE(board_->FramesOf(0xF9).empty());
 }
 
-TEST_F(GimbalUpgradeTest, ReceiverUpgradeSendsNothingUntilItsTargetIsSettled) {
-    WriteImage(Image(10));
-    std::string output;
-    EXPECT_EQ(-1, Upgrade(&XtbOps::UpgradeRfrx, &output));
-    EXPECT_EQ(ErrorLine("upgrade target of rfrx is not settled, nothing sent.\n") + ErrorLine("upgrade rfrx fail.\n"),
-              output);
-    EXPECT_TRUE(board_->Frames().empty());
-}
-
 TEST_F(GimbalUpgradeTest, CommandFromAnotherThreadWaitsUntilTheUpgradeHasEnded) {
     WriteImage(Image(2400));
     std::atomic<int> upgraded{1};

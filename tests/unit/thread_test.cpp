@@ -91,7 +91,7 @@ TEST(Thread, LongNameIsCutTo31Characters) {
     Thread_Delete(&thread);
 }
 
-TEST(Thread, IsAliveAndWaitExitFollowTheThreadsLife) {
+TEST(Thread, IsAliveFollowsTheThreadsLifeAndItsEndIsReportedOnce) {
     std::atomic<bool> release{false};
     auto waitForRelease = [](void *arg) -> void * {
         while (!static_cast<std::atomic<bool> *>(arg)->load()) {
@@ -104,32 +104,16 @@ TEST(Thread, IsAliveAndWaitExitFollowTheThreadsLife) {
     ASSERT_EQ(Thread_Create(&thread, &param), 0);
     EXPECT_EQ(thread->IsAlive(thread), 1);
 
+    // An ended thread reads as gone before anyone joins it.
     release = true;
-    EXPECT_EQ(thread->WaitExit(thread), 0);
-    EXPECT_EQ(thread->IsAlive(thread), 0);
-
-    StdoutCapture capture;
-    EXPECT_EQ(thread->WaitExit(thread), -1);
-    EXPECT_EQ(WithoutLocations(capture.Finish()), ErrorLine("wait thread exit fail.\n"));
-    Thread_Delete(&thread);
-}
-
-void *ReturnAtOnce(void *) {
-    return nullptr;
-}
-
-TEST(Thread, EndedThreadReadsAsGoneBeforeAnyoneJoinsIt) {
-    ThreadParam param{"brief", nullptr, ReturnAtOnce};
-    Thread *thread = nullptr;
-    ASSERT_EQ(Thread_Create(&thread, &param), 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (thread->IsAlive(thread) != 0 && std::chrono::steady_clock::now() < deadline) {
         usleep(1000);
     }
     EXPECT_EQ(thread->IsAlive(thread), 0);
 
-    // The end is still reported once to the owner that waits for it.
     EXPECT_EQ(thread->WaitExit(thread), 0);
+    EXPECT_EQ(thread->IsAlive(thread), 0);
     StdoutCapture capture;
     EXPECT_EQ(thread->WaitExit(thread), -1);
     EXPECT_EQ(WithoutLocations(capture.Finish()), ErrorLine("wait thread exit fail.\n"));
