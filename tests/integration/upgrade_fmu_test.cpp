@@ -49,6 +49,10 @@ protected:
 
     void TearDown() override { bootloader_.reset(); }
 
+    // The reboot request is the tool's last write: it can still be on its way through the line when the tool
+    // has ended, so wait for the simulator to have taken it before counting.
+    bool RebootArrived() const { return bootloader_->WaitForFrames(0x30, 1, 5s); }
+
     std::vector<Bytes> Requests(int kind) const {
         std::vector<Bytes> requests;
         for (const tarn::bench::ReceivedFrame &frame : bootloader_->FramesOfKind(kind)) {
@@ -87,6 +91,7 @@ TEST_F(UpgradeFmuTest, ProgramsA120ByteImageAsThreeChunksAndRestarts) {
     EXPECT_EQ(std::vector<Bytes>{Bytes({0x23, 0x20})}, Requests(0x23));
     EXPECT_EQ((std::vector<Bytes>{Bytes({0x22, 0x01, 0x20}), Bytes({0x22, 0x04, 0x20})}), Requests(0x22));
     EXPECT_EQ(std::vector<Bytes>{Bytes({0x29, 0x20})}, Requests(0x29));
+    ASSERT_TRUE(RebootArrived());
     EXPECT_EQ(std::vector<Bytes>{Bytes({0x30, 0x20})}, Requests(0x30));
     EXPECT_TRUE(Requests(FmuBootloaderSimulator::kInvalidCommand).empty());
     EXPECT_EQ(66u * 2 + 128, Bootloader().FillerCount());
@@ -118,6 +123,7 @@ TEST_F(UpgradeFmuTest, WholeChunkImageGetsAnExtraChunkAndOtherRevisionsSkipTheCr
     EXPECT_EQ(Bytes(60, 0xFF), Bytes(chunks[1].begin() + 2, chunks[1].end() - 1));
     EXPECT_EQ(std::vector<Bytes>{Bytes({0x22, 0x01, 0x20})}, Requests(0x22)) << "no flash size is asked for";
     EXPECT_TRUE(Requests(0x29).empty()) << "no CRC is asked for";
+    ASSERT_TRUE(RebootArrived());
     EXPECT_EQ(1u, Requests(0x30).size());
 }
 
@@ -132,6 +138,7 @@ TEST_F(UpgradeFmuTest, CrcMismatchIsReportedAndTheControllerStillRestarts) {
     char warning[96];
     snprintf(warning, sizeof(warning), "CRC wrong: received: 0x%x, expected: 0x%x\n", ~expected, expected);
     EXPECT_EQ(HealthyRun("fmu.bin", 100, "\r40.0%\r100.0%", WarnLine(warning)), WithoutLocations(run.out));
+    ASSERT_TRUE(RebootArrived());
     EXPECT_EQ(1u, Requests(0x30).size());
 }
 
