@@ -5,6 +5,7 @@
 #include "bench_fixture.h"
 #include "console_lines.h"
 #include "tarn_bench_sim_lens.h"
+#include "test_support.h"
 
 namespace {
 
@@ -12,10 +13,7 @@ using namespace bench_test;
 using Bytes = std::vector<uint8_t>;
 using tarn::bench::LensSimulator;
 using tarn::bench::SimPort;
-
-Bytes PayloadOf(const Bytes &frame) {
-    return Bytes(frame.begin() + 5, frame.end() - 1);
-}
+using test_support::MlinkPayloadOf;
 
 class LensDebugTest : public BenchTest {
 protected:
@@ -80,13 +78,14 @@ TEST_F(LensDebugTest, SetsSendTheirPayloadsAndGetsPrintSignedPositions) {
     const ToolRun run = Lens({"-s", "2 -100 50", "-g", "3", "-s", "7 0x1234 0xff", "-g", "6", "-s", "4", "-s", "5 9",
                               "-g", "7", "-l", "-s", "8 1a ff", "-s", "8 1b 7 spare"});
     EXPECT_EQ(0, run.exitStatus);
-    EXPECT_EQ((Bytes{0xFF, 0x9C, 0x32}), PayloadOf(lens_->FramesOf(0x02).at(0)));
-    EXPECT_EQ((Bytes{0x12, 0x34, 0xFF}), PayloadOf(lens_->FramesOf(0x07).at(0)));
+    EXPECT_EQ((Bytes{0xFF, 0x9C, 0x32}), MlinkPayloadOf(lens_->FramesOf(0x02).at(0)));
+    EXPECT_EQ((Bytes{0x12, 0x34, 0xFF}), MlinkPayloadOf(lens_->FramesOf(0x07).at(0)));
     EXPECT_EQ(1u, lens_->FramesOf(0x04).size());
     EXPECT_EQ(1u, lens_->FramesOf(0x05).size()) << "entries without values ignore extra words";
     EXPECT_EQ(1u, lens_->FramesOf(0x01).size());
-    EXPECT_EQ((Bytes{0x00, 0x1A, 0xFF}), PayloadOf(lens_->FramesOf(0xF2).at(0)));
-    EXPECT_EQ((Bytes{0x00, 0x1B, 0x07}), PayloadOf(lens_->FramesOf(0xF2).at(1))) << "words after the value are ignored";
+    EXPECT_EQ((Bytes{0x00, 0x1A, 0xFF}), MlinkPayloadOf(lens_->FramesOf(0xF2).at(0)));
+    EXPECT_EQ((Bytes{0x00, 0x1B, 0x07}), MlinkPayloadOf(lens_->FramesOf(0xF2).at(1)))
+        << "words after the value are ignored";
     EXPECT_EQ(kOpening + InfoLine("focus position: -100.\n") + InfoLine("shutter position: 4660.\n") +
                   InfoLine("lens init state: 3.\n") + InfoLine("ret = 0x0\n") + InfoLine("ret = 0x0\n"),
               WithoutLocations(run.out));
@@ -107,7 +106,7 @@ TEST_F(LensDebugTest, VersionsAreCutToTheConsoleBufferAndFlashBytesPrintInHex) {
     EXPECT_EQ(kOpening + InfoLine("lens soft version: LENS-SOFTWARE-2.\n") + InfoLine("lens hard version: HW-B.\n") +
                   flash + InfoLine("\n"),
               WithoutLocations(run.out));
-    EXPECT_EQ((Bytes{0x00, 0x20}), PayloadOf(lens_->FramesOf(0xF1).at(0)));
+    EXPECT_EQ((Bytes{0x00, 0x20}), MlinkPayloadOf(lens_->FramesOf(0xF1).at(0)));
 }
 
 TEST_F(LensDebugTest, ArgumentsTheHandlersCannotHoldAreRefusedBeforeSending) {

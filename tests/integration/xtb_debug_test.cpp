@@ -7,6 +7,7 @@
 #include "bench_fixture.h"
 #include "console_lines.h"
 #include "tarn_bench_sim_gimbal.h"
+#include "test_support.h"
 
 namespace {
 
@@ -14,10 +15,7 @@ using namespace bench_test;
 using Bytes = std::vector<uint8_t>;
 using tarn::bench::GimbalSimulator;
 using tarn::bench::SimPort;
-
-Bytes PayloadOf(const Bytes &frame) {
-    return Bytes(frame.begin() + 5, frame.end() - 1);
-}
+using test_support::MlinkPayloadOf;
 
 size_t CountOf(const std::string &text, const std::string &part) {
     size_t count = 0;
@@ -95,13 +93,13 @@ TEST_F(XtbDebugTest, SetArgumentsBecomeTheirPayloadBytes) {
     const ToolRun run = Xtb({"-s", "4 -10 0 10", "-s", "30 -1 2", "-s", "27 10 300", "-s", "0x1c", "-s", "14 300 -1 7",
                              "-s", "16 1 2 3 4", "-s", "1 0x07"});
     EXPECT_EQ(0, run.exitStatus);
-    EXPECT_EQ((Bytes{0xF6, 0x00, 0x0A}), PayloadOf(board_->FramesOf(0x06).at(0)));
-    EXPECT_EQ((Bytes{0xFF, 0xFF, 0x02, 0x00}), PayloadOf(board_->FramesOf(0x55).at(0)));
-    EXPECT_EQ((Bytes{0x0A, 0x2C, 0x01}), PayloadOf(board_->FramesOf(0x3E).at(0)));
+    EXPECT_EQ((Bytes{0xF6, 0x00, 0x0A}), MlinkPayloadOf(board_->FramesOf(0x06).at(0)));
+    EXPECT_EQ((Bytes{0xFF, 0xFF, 0x02, 0x00}), MlinkPayloadOf(board_->FramesOf(0x55).at(0)));
+    EXPECT_EQ((Bytes{0x0A, 0x2C, 0x01}), MlinkPayloadOf(board_->FramesOf(0x3E).at(0)));
     EXPECT_EQ(1u, board_->FramesOf(0x3D).size());
-    EXPECT_EQ((Bytes{0x2C, 0xFF, 0x07}), PayloadOf(board_->FramesOf(0x17).at(0)));
-    EXPECT_EQ((Bytes{0x01, 0x02, 0x03, 0x04}), PayloadOf(board_->FramesOf(0x19).at(0)));
-    EXPECT_EQ((Bytes{0x07}), PayloadOf(board_->FramesOf(0x03).at(0)));
+    EXPECT_EQ((Bytes{0x2C, 0xFF, 0x07}), MlinkPayloadOf(board_->FramesOf(0x17).at(0)));
+    EXPECT_EQ((Bytes{0x01, 0x02, 0x03, 0x04}), MlinkPayloadOf(board_->FramesOf(0x19).at(0)));
+    EXPECT_EQ((Bytes{0x07}), MlinkPayloadOf(board_->FramesOf(0x03).at(0)));
     EXPECT_EQ(OpeningLines() + InfoLine("set imu move: yaw=-1, pitch=2.\n") + InfoLine("set imu pose reset.\n"),
               WithoutLocations(run.out));
 }
@@ -229,7 +227,7 @@ TEST_F(XtbDebugTest, EveryGetLayoutPrintsItsLine) {
     const ToolRun run = Xtb(arguments);
     EXPECT_EQ(0, run.exitStatus);
     EXPECT_EQ(expected, WithoutLocations(run.out));
-    EXPECT_EQ((Bytes{0x03}), PayloadOf(board_->FramesOf(0xD7).at(0)));
+    EXPECT_EQ((Bytes{0x03}), MlinkPayloadOf(board_->FramesOf(0xD7).at(0)));
 }
 
 TEST_F(XtbDebugTest, SilentBoardGetsTheTimeoutLinesAndZeroValues) {
@@ -263,7 +261,7 @@ TEST_F(XtbDebugTest, UpgradeFlashesThePartAndPrintsEveryStep) {
         WithoutLocations(run.out));
     EXPECT_EQ(image, board_->BootLoader().Image(1));
     EXPECT_TRUE(board_->BootLoader().Started(1));
-    EXPECT_EQ((Bytes{0x01, 0x25, 0x3E, 0xAF, 0x54}), PayloadOf(board_->FramesOf(0xFC).at(0)));
+    EXPECT_EQ((Bytes{0x01, 0x25, 0x3E, 0xAF, 0x54}), MlinkPayloadOf(board_->FramesOf(0xFC).at(0)));
     EXPECT_EQ(1u, board_->FramesOf(0xF9).size()) << "the receiver's upgrade sent nothing";
     // One 100 ms poll per command: flag, prepare, erase, five chunks, verify, go to app, flag.
     EXPECT_GE(run.elapsed, 1100ms);

@@ -12,14 +12,12 @@
 
 #include "console_capture.h"
 #include "tarn_fdio.h"
+#include "test_support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long MillisecondsSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
+using test_support::Clock;
+using test_support::MillisecondsSince;
 
 class Pipe {
 public:

@@ -13,6 +13,7 @@
 #include "tarn_bench_sim_port.h"
 #include "tarn_lens.h"
 #include "tarn_lens_link.h"
+#include "test_support.h"
 
 namespace {
 
@@ -20,10 +21,7 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 using tarn::bench::LensSimulator;
 using tarn::bench::SimPort;
-
-Bytes PayloadOf(const Bytes &frame) {
-    return Bytes(frame.begin() + 5, frame.end() - 1);
-}
+using test_support::MlinkPayloadOf;
 
 class LensLinkTest : public testing::Test {
 protected:
@@ -67,9 +65,9 @@ TEST_F(LensLinkTest, PositionsGoOutBigEndianAndComeBackLittleEndian) {
     ASSERT_EQ(0, pOps_->MoveZoom(0x0102, 7));
     ASSERT_EQ(0, pOps_->MoveIris(0x0304, 8));
     ASSERT_EQ(0, pOps_->MoveShutter(0x0506, 9));
-    EXPECT_EQ((Bytes{0x01, 0x02, 0x07}), PayloadOf(lens_->FramesOf(0x03).at(0)));
-    EXPECT_EQ((Bytes{0x03, 0x04, 0x08}), PayloadOf(lens_->FramesOf(0x06).at(0)));
-    EXPECT_EQ((Bytes{0x05, 0x06, 0x09}), PayloadOf(lens_->FramesOf(0x07).at(0)));
+    EXPECT_EQ((Bytes{0x01, 0x02, 0x07}), MlinkPayloadOf(lens_->FramesOf(0x03).at(0)));
+    EXPECT_EQ((Bytes{0x03, 0x04, 0x08}), MlinkPayloadOf(lens_->FramesOf(0x06).at(0)));
+    EXPECT_EQ((Bytes{0x05, 0x06, 0x09}), MlinkPayloadOf(lens_->FramesOf(0x07).at(0)));
     EXPECT_EQ(0x0506, lens_->Position(0x86));
 
     lens_->SetState(0x82, 0xFE);
@@ -91,11 +89,11 @@ TEST_F(LensLinkTest, RepliesAreCutToTheCallersBufferAndTheFlashAddressIsBigEndia
     EXPECT_EQ(std::string("HW2"), reinterpret_cast<const char *>(hard));
 
     ASSERT_EQ(0, pOps_->SetFlashBit(0x011A, 0x5A));
-    EXPECT_EQ((Bytes{0x01, 0x1A, 0x5A}), PayloadOf(lens_->FramesOf(0xF2).at(0)));
+    EXPECT_EQ((Bytes{0x01, 0x1A, 0x5A}), MlinkPayloadOf(lens_->FramesOf(0xF2).at(0)));
     EXPECT_EQ(0x5A, lens_->FlashByte(0x011A));
     uint8_t data[4] = {};
     EXPECT_EQ(4, pOps_->GetFlashData(0x0119, data, sizeof(data)));
-    EXPECT_EQ((Bytes{0x01, 0x19}), PayloadOf(lens_->FramesOf(0xF1).at(0)));
+    EXPECT_EQ((Bytes{0x01, 0x19}), MlinkPayloadOf(lens_->FramesOf(0xF1).at(0)));
     EXPECT_EQ((Bytes{0xFF, 0x5A, 0xFF, 0xFF}), Bytes(data, data + 4));
 }
 

@@ -10,14 +10,12 @@
 #include "tarn_handle.h"
 #include "tarn_mutex.h"
 #include "tarn_sem.h"
+#include "test_support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using test_support::Clock;
+using test_support::MillisecondsSince;
 
 TEST(Mutex, CreateLineAndTryLockFromAnotherThread) {
     OwnedHandle<Mutex, Mutex_Delete> mutex;

@@ -20,6 +20,7 @@
 #include "tarn_lens_link.h"
 #include "tarn_xtb.h"
 #include "tarn_xtb_link.h"
+#include "test_support.h"
 
 namespace {
 
@@ -28,12 +29,9 @@ using Bytes = std::vector<uint8_t>;
 using tarn::bench::GimbalSimulator;
 using tarn::bench::LensSimulator;
 using tarn::bench::SimPort;
+using test_support::MlinkPayloadOf;
 
 const std::string kImagePath = "/tmp/image.bin";
-
-Bytes PayloadOf(const Bytes &frame) {
-    return Bytes(frame.begin() + 5, frame.end() - 1);
-}
 
 Bytes Image(size_t size) {
     Bytes image(size);
@@ -97,7 +95,7 @@ TEST_F(GimbalUpgradeTest, ThousandBytesGoOutInFourChunksOf240AndOneOf40) {
     const auto chunks = board_->FramesOf(0xFB);
     ASSERT_EQ(5u, chunks.size());
     for (size_t index = 0; index < chunks.size(); ++index) {
-        const Bytes payload = PayloadOf(chunks[index]);
+        const Bytes payload = MlinkPayloadOf(chunks[index]);
         ASSERT_EQ(index < 4 ? 241u : 41u, payload.size());
         EXPECT_EQ(2, payload[0]) << "the imu's target id leads every chunk";
         EXPECT_EQ(Bytes(image.begin() + static_cast<long>(index * 240),
@@ -106,8 +104,8 @@ TEST_F(GimbalUpgradeTest, ThousandBytesGoOutInFourChunksOf240AndOneOf40) {
     }
     // Prepare: device 5, command F9, the sequence after the flag's 0, the target id, the 8-bit sum.
     EXPECT_EQ((Bytes{0xAA, 0x05, 0xF9, 0x01, 0x01, 0x02, 0xAC}), board_->FramesOf(0xF9).at(0));
-    EXPECT_EQ((Bytes{0x02, 0x25, 0x3E, 0xAF, 0x54}), PayloadOf(board_->FramesOf(0xFC).at(0)));
-    EXPECT_EQ((Bytes{0x02}), PayloadOf(board_->FramesOf(0xFD).at(0)));
+    EXPECT_EQ((Bytes{0x02, 0x25, 0x3E, 0xAF, 0x54}), MlinkPayloadOf(board_->FramesOf(0xFC).at(0)));
+    EXPECT_EQ((Bytes{0x02}), MlinkPayloadOf(board_->FramesOf(0xFD).at(0)));
     EXPECT_EQ(image, board_->BootLoader().Image(2));
     EXPECT_TRUE(board_->BootLoader().Started(2));
     EXPECT_EQ((Bytes{1, 0}), board_->BootLoader().Flags());
@@ -120,8 +118,8 @@ TEST_F(GimbalUpgradeTest, ShortImageIsPaddedWithOnesForTheCrcButProgrammedAsItIs
     WriteImage({'1', '2', '3', '4', '5'});
     std::string output;
     ASSERT_EQ(0, Upgrade(&XtbOps::UpgradeGmu, &output));
-    EXPECT_EQ((Bytes{0x01, '1', '2', '3', '4', '5'}), PayloadOf(board_->FramesOf(0xFB).at(0)));
-    EXPECT_EQ((Bytes{0x01, 0xF3, 0xAC, 0x8C, 0xA1}), PayloadOf(board_->FramesOf(0xFC).at(0)));
+    EXPECT_EQ((Bytes{0x01, '1', '2', '3', '4', '5'}), MlinkPayloadOf(board_->FramesOf(0xFB).at(0)));
+    EXPECT_EQ((Bytes{0x01, 0xF3, 0xAC, 0x8C, 0xA1}), MlinkPayloadOf(board_->FramesOf(0xFC).at(0)));
     EXPECT_EQ((Bytes{'1', '2', '3', '4', '5'}), board_->BootLoader().Image(1));
 }
 
@@ -238,12 +236,12 @@ TEST_F(LensUpgradeTest, PrepareWithSequenceZeroEightByteChunksAndTheFiveByteVeri
     EXPECT_EQ((Bytes{0xAA, 0x09, 0xFA, 0x01, 0x00, 0xAE}), lens_->FramesOf(0xFA).at(0));
     const auto chunks = lens_->FramesOf(0xFB);
     ASSERT_EQ(3u, chunks.size());
-    EXPECT_EQ((Bytes{'1', '2', '3', '4', '5', '6', '7', '8'}), PayloadOf(chunks[0]));
-    EXPECT_EQ((Bytes{'h', 'i', 'j', 'k'}), PayloadOf(chunks[2]));
-    const Bytes verify = PayloadOf(lens_->FramesOf(0xFC).at(0));
+    EXPECT_EQ((Bytes{'1', '2', '3', '4', '5', '6', '7', '8'}), MlinkPayloadOf(chunks[0]));
+    EXPECT_EQ((Bytes{'h', 'i', 'j', 'k'}), MlinkPayloadOf(chunks[2]));
+    const Bytes verify = MlinkPayloadOf(lens_->FramesOf(0xFC).at(0));
     ASSERT_EQ(5u, verify.size());
     EXPECT_EQ(0x00, verify[4]);
-    EXPECT_TRUE(PayloadOf(lens_->FramesOf(0xFD).at(0)).empty());
+    EXPECT_TRUE(MlinkPayloadOf(lens_->FramesOf(0xFD).at(0)).empty());
     EXPECT_TRUE(lens_->BootLoader().Started(0));
     EXPECT_TRUE(lens_->FramesOf(0xF8).empty()) << "the lens has no flag command";
     EXPECT_FALSE(Lens_Link().Upgrading());
@@ -254,7 +252,7 @@ TEST_F(LensUpgradeTest, VerifyCarriesTheWordCrcMostSignificantByteFirst) {
     StdoutCapture capture;
     ASSERT_EQ(0, pOps_->Upgrade(kImagePath.c_str()));
     capture.Finish();
-    EXPECT_EQ((Bytes{0xD0, 0x9E, 0x59, 0xB9, 0x00}), PayloadOf(lens_->FramesOf(0xFC).at(0)));
+    EXPECT_EQ((Bytes{0xD0, 0x9E, 0x59, 0xB9, 0x00}), MlinkPayloadOf(lens_->FramesOf(0xFC).at(0)));
 }
 
 TEST_F(LensUpgradeTest, OnlyUpgradeCommandsPassTheLensGate) {

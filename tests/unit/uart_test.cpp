@@ -15,17 +15,15 @@
 #include "tarn_bench_sim_port.h"
 #include "tarn_handle.h"
 #include "tarn_uart.h"
+#include "test_support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using tarn::bench::SimPort;
+using test_support::Clock;
+using test_support::MillisecondsSince;
 
 constexpr int kPort = 1;
-
-long long MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> list) {
     return std::vector<uint8_t>(list);

@@ -20,6 +20,7 @@
 #include "tarn_bench_sim_port.h"
 #include "tarn_xtb.h"
 #include "tarn_xtb_link.h"
+#include "test_support.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ using Bytes = std::vector<uint8_t>;
 using tarn::bench::Fault;
 using tarn::bench::GimbalSimulator;
 using tarn::bench::SimPort;
+using test_support::MlinkPayloadOf;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
@@ -51,10 +53,6 @@ int OpenCount(const std::string &device) {
     }
     closedir(pDir);
     return count;
-}
-
-Bytes PayloadOf(const Bytes &frame) {
-    return Bytes(frame.begin() + 5, frame.end() - 1);
 }
 
 Bytes Frame(uint8_t cmd, uint8_t seq, const Bytes &payload) {
@@ -241,7 +239,7 @@ TEST_F(XtbLinkTest, RingsOverflowWithTheirWarningsAndKeepTheNewest) {
     EXPECT_EQ(-1, pOps_->PopEvent(&type, &value));
     const auto echoes = board_->FramesOf(0x73);
     ASSERT_EQ(1u, echoes.size());
-    EXPECT_EQ((Bytes{0x01, 0x02}), PayloadOf(echoes[0]));
+    EXPECT_EQ((Bytes{0x01, 0x02}), MlinkPayloadOf(echoes[0]));
     EXPECT_EQ(-1, pOps_->PopMotorValue(&pitch, &roll, &yaw));
 }
 
@@ -277,7 +275,7 @@ TEST_F(XtbLinkTest, EchoesDuringAnUpgradeAreKeptAndSentInOrderAfterIt) {
     std::vector<Bytes> echoed;
     for (const auto &frame : board_->Frames()) {
         if (frame.kind == 0x70 || frame.kind == 0x73) {
-            echoed.push_back(PayloadOf(frame.bytes));
+            echoed.push_back(MlinkPayloadOf(frame.bytes));
         }
     }
     EXPECT_EQ((std::vector<Bytes>{{0x01}, {0x05, 0x06}, {0x02}}), echoed);
@@ -337,21 +335,21 @@ TEST_F(XtbLinkTest, PayloadBytesOfSignedFlagAnd16BitValues) {
     ASSERT_EQ(0, board_->Start());
     Create();
     ASSERT_EQ(0, pOps_->SetRaiseMode(7));
-    EXPECT_EQ((Bytes{0x01}), PayloadOf(LastFrame(0x04)));
+    EXPECT_EQ((Bytes{0x01}), MlinkPayloadOf(LastFrame(0x04)));
     ASSERT_EQ(0, pOps_->SetFollowMode(7));
-    EXPECT_EQ((Bytes{0x07}), PayloadOf(LastFrame(0x03)));
+    EXPECT_EQ((Bytes{0x07}), MlinkPayloadOf(LastFrame(0x03)));
     ASSERT_EQ(0, pOps_->SetPoseAngle(-100, 0, 100));
-    EXPECT_EQ((Bytes{0x9C, 0x00, 0x64}), PayloadOf(LastFrame(0x06)));
+    EXPECT_EQ((Bytes{0x9C, 0x00, 0x64}), MlinkPayloadOf(LastFrame(0x06)));
     ASSERT_EQ(0, pOps_->SetPanShot(10, 300));
-    EXPECT_EQ((Bytes{0x0A, 0x2C, 0x01}), PayloadOf(LastFrame(0x3E)));
+    EXPECT_EQ((Bytes{0x0A, 0x2C, 0x01}), MlinkPayloadOf(LastFrame(0x3E)));
     ASSERT_EQ(0, pOps_->SetImuMove(-1, 2));
-    EXPECT_EQ((Bytes{0xFF, 0xFF, 0x02, 0x00}), PayloadOf(LastFrame(0x55)));
+    EXPECT_EQ((Bytes{0xFF, 0xFF, 0x02, 0x00}), MlinkPayloadOf(LastFrame(0x55)));
     ASSERT_EQ(0, pOps_->SetDelayShot(5, 0x0102, 3));
-    EXPECT_EQ((Bytes{0x05, 0x02, 0x01, 0x03}), PayloadOf(LastFrame(0x62)));
+    EXPECT_EQ((Bytes{0x05, 0x02, 0x01, 0x03}), MlinkPayloadOf(LastFrame(0x62)));
     uint16_t value = 0;
     board_->SetReply(0xD7, {0x34, 0x12});
     ASSERT_EQ(0, pOps_->GetRcChannel(9, &value));
-    EXPECT_EQ((Bytes{0x09}), PayloadOf(LastFrame(0xD7)));
+    EXPECT_EQ((Bytes{0x09}), MlinkPayloadOf(LastFrame(0xD7)));
     EXPECT_EQ(0x1234, value);
 
     // The board gives back what was set: the signed angles round-trip.
