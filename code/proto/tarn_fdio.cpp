@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -64,13 +65,22 @@ FdioResult Fdio_ConfigureSerial(int fd, int baudrate) {
 }
 
 FdioResult Fdio_OpenSerial(const char *device, int baudrate, int *fd) {
-    // Non-blocking only for the open itself, so a line without carrier cannot hold it.
-    const int opened = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Non-blocking only for the open itself, so a line without carrier cannot hold it. Close-on-exec, so the
+    // programs a tool runs (killall) never carry the line or its lock.
+    const int opened = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0) {
         return Failure("open");
     }
     FdioResult result = kOk;
-    if (fcntl(opened, F_SETFL, 0) != 0) {
+    // One process per line: two talkers would split each other's replies. Taken before the settings, so a
+    // refused open leaves the holder's line as it was. A line opened exclusively elsewhere fails the open
+    // itself with EBUSY; both read as "in use".
+    if (flock(opened, LOCK_EX | LOCK_NB) != 0) {
+        result = Failure("flock");
+        if (result.error == EWOULDBLOCK) {
+            result.error = EBUSY;
+        }
+    } else if (fcntl(opened, F_SETFL, 0) != 0) {
         result = Failure("fcntl");
     } else {
         result = Fdio_ConfigureSerial(opened, baudrate);

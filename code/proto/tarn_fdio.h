@@ -24,8 +24,13 @@ struct FdioResult {
 // input discarded.
 FdioResult Fdio_ConfigureSerial(int fd, int baudrate);
 
-// Opens a serial device for blocking reads and writes and configures it as above.
+// Opens a serial device for blocking reads and writes, takes it exclusively and configures it as above. A line
+// that another process holds fails with error EBUSY (Fdio_LineInUse) before its settings are touched.
 FdioResult Fdio_OpenSerial(const char *device, int baudrate, int *fd);
+
+inline bool Fdio_LineInUse(const FdioResult &result) {
+    return result.status == FdioStatus::Failed && result.error == EBUSY;
+}
 
 constexpr bool Fdio_IsSupportedBaudrate(int baudrate) {
     return baudrate == 4800 || baudrate == 9600 || baudrate == 19200 || baudrate == 115200;
@@ -50,5 +55,16 @@ bool Fdio_DrainUntilSilent(int (*receive)(uint8_t *buffer, uint32_t count), uint
         } else if (fdioReported.status == FdioStatus::Failed) {                                                        \
             errno = fdioReported.error;                                                                                \
             TARN_SYSERR(fdioReported.failedCall);                                                                      \
+        }                                                                                                              \
+    } while (0)
+
+// Prints a failed Fdio_OpenSerial at the caller's place: a line held elsewhere gets its own line.
+#define FDIO_REPORT_OPEN(result, device)                                                                               \
+    do {                                                                                                               \
+        const FdioResult &fdioOpened = (result);                                                                       \
+        if (Fdio_LineInUse(fdioOpened)) {                                                                              \
+            TARN_ERR("%s is in use.\n", (device));                                                                     \
+        } else {                                                                                                       \
+            FDIO_REPORT(fdioOpened);                                                                                   \
         }                                                                                                              \
     } while (0)

@@ -1,5 +1,6 @@
 // xtb_debug, installed, against the bench's gimbal board: wire bytes, console lines and exit statuses.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -315,6 +316,26 @@ TEST_F(XtbDebugTest, WatchPrintsEachReportAsItComes) {
     EXPECT_TRUE(Bench().Running());
     Bench().Stop();
     EXPECT_EQ(9u, LinesSoFar(Bench()).size());
+}
+
+TEST_F(XtbDebugTest, SecondToolOnTheLineIsRefusedWhileTheFirstHoldsIt) {
+    // The first tool holds /dev/ttyS2 for as long as it watches.
+    ASSERT_TRUE(Start("xtb_debug", {"-g", "58"}));
+    ASSERT_TRUE(WaitForLines(Bench(), 7));
+    std::unique_ptr<tarn::bench::Sandbox> second = tarn::bench::Sandbox::Create(Bench().Settings());
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(0, second->Run("xtb_debug", {"-g", "1"}, 30s));
+    EXPECT_EQ(255, second->Status().code);
+    EXPECT_EQ(ErrorLine("/dev/ttyS2 is in use.\n") + ErrorLine("uart init fail.\n") + ErrorLine("Uart_Create \n") +
+                  ErrorLine("mlink init fail.\n") + ErrorLine("xtb create fail.\n"),
+              WithoutLocations(second->Stdout()));
+    EXPECT_TRUE(board_->FramesOf(0x83).empty());
+
+    // A killed holder lets go of the line.
+    Bench().Stop();
+    ASSERT_EQ(0, second->Run("xtb_debug", {"-g", "1"}, 30s));
+    EXPECT_EQ(0, second->Status().code) << second->Stdout();
+    EXPECT_EQ(1u, board_->FramesOf(0x83).size());
 }
 
 TEST_F(XtbDebugTest, EventAndBatteryWatches) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -186,11 +187,12 @@ TEST(FdioOpenSerial, SetsRaw8N1AtTheRequestedSpeed) {
     EXPECT_EQ(FdioStatus::Ok, Fdio_ReadExact(fd, received, sizeof(received), 2000).status);
     EXPECT_EQ(0, memcmp(bytes, received, sizeof(bytes)));
 
+    close(fd);
     int refused = -1;
     const FdioResult badSpeed = Fdio_OpenSerial(slavePath, 38400, &refused);
     EXPECT_EQ(FdioStatus::Failed, badSpeed.status);
+    EXPECT_STREQ("cfsetspeed", badSpeed.failedCall);
     EXPECT_EQ(-1, refused);
-    close(fd);
     close(slave);
     close(master);
 
@@ -198,6 +200,50 @@ TEST(FdioOpenSerial, SetsRaw8N1AtTheRequestedSpeed) {
     EXPECT_EQ(FdioStatus::Failed, missing.status);
     EXPECT_STREQ("open", missing.failedCall);
     EXPECT_EQ(ENOENT, missing.error);
+}
+
+TEST(FdioOpenSerial, LineThatAnotherProcessHoldsIsRefusedUntouchedUntilItsHolderEnds) {
+    int master = -1;
+    int slave = -1;
+    char slavePath[64] = {};
+    ASSERT_EQ(0, openpty(&master, &slave, slavePath, nullptr, nullptr));
+    Pipe held;
+    Pipe release;
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        release.CloseWriter();
+        int fd = -1;
+        const char ready = Fdio_OpenSerial(slavePath, 115200, &fd).status == FdioStatus::Ok ? 'y' : 'n';
+        char ignored = 0;
+        _exit(write(held.Writer(), &ready, 1) == 1 && read(release.Reader(), &ignored, 1) >= 0 ? 0 : 1);
+    }
+    held.CloseWriter();
+    char ready = 0;
+    ASSERT_EQ(1, read(held.Reader(), &ready, 1));
+    ASSERT_EQ('y', ready);
+
+    int refused = -1;
+    const FdioResult busy = Fdio_OpenSerial(slavePath, 9600, &refused);
+    EXPECT_TRUE(Fdio_LineInUse(busy));
+    EXPECT_STREQ("flock", busy.failedCall);
+    EXPECT_EQ(-1, refused);
+    termios options{};
+    ASSERT_EQ(0, tcgetattr(slave, &options));
+    EXPECT_EQ(B115200, cfgetospeed(&options)) << "the refused open left the holder's speed alone";
+    StdoutCapture capture;
+    FDIO_REPORT_OPEN(busy, "/dev/ttyS2");
+    EXPECT_EQ(ErrorLine("/dev/ttyS2 is in use.\n"), WithoutLocations(capture.Finish()));
+
+    // The lock goes with the holder's descriptor.
+    release.CloseWriter();
+    int status = 0;
+    ASSERT_EQ(holder, waitpid(holder, &status, 0));
+    int fd = -1;
+    EXPECT_EQ(FdioStatus::Ok, Fdio_OpenSerial(slavePath, 9600, &fd).status);
+    close(fd);
+    close(slave);
+    close(master);
 }
 
 } // namespace

@@ -74,6 +74,17 @@ TEST_F(UartTest, MissingOrNonTerminalDeviceFailsInit) {
     EXPECT_EQ(handle, nullptr);
 }
 
+TEST_F(UartTest, LineAlreadyOpenIsRefusedWithItsPath) {
+    Open();
+    Uart *second = nullptr;
+    const UartParam param{kPort, 115200};
+    StdoutCapture capture;
+    EXPECT_EQ(Uart_Create(&second, &param), -1);
+    EXPECT_EQ(WithoutLocations(capture.Finish()),
+              ErrorLine("/dev/ttyS1 is in use.\n") + ErrorLine("uart init fail.\n"));
+    EXPECT_EQ(second, nullptr);
+}
+
 TEST_F(UartTest, ConfiguresRaw8N1AtEachSupportedSpeed) {
     const std::string device = "/dev/ttyS" + std::to_string(kPort);
     const int observer = open(device.c_str(), O_RDWR | O_NOCTTY);

@@ -47,13 +47,13 @@ int Uart_Init(UartPrivate &uart, const UartParam &param) {
         uart.fd = UniqueFd(fd);
         return 0;
     }
-    // Two steps have lines of their own; the others are failed system calls.
+    // Two steps, and a line that another process holds, have lines of their own; the others are failed calls.
     if (strcmp(opened.failedCall, "tcgetattr") == 0) {
         TARN_ERR("tcgetattr");
     } else if (strcmp(opened.failedCall, "cfsetspeed") == 0) {
         TARN_ERR("unsupport baudrate=%d.\n", static_cast<int>(param.baudrate));
     } else {
-        FDIO_REPORT(opened);
+        FDIO_REPORT_OPEN(opened, path);
     }
     return -1;
 }
