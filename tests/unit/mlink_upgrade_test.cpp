@@ -1,5 +1,6 @@
 // Firmware upgrade over mlink against the bench's gimbal board and lens boot loaders: chunking and progress,
-// the image CRC, the chunk retry, refusals, file errors, and the gate that holds other commands meanwhile.
+// the image CRC, the chunk retry, refusals, file errors caught before anything is sent, and the gate that holds other
+// commands meanwhile.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -156,25 +157,30 @@ TEST_F(GimbalUpgradeTest, WrongTargetIdEndsTheUpgradeAndStillLeavesUpgradeMode) 
     EXPECT_FALSE(Xtb_Link().Upgrading());
 }
 
-TEST_F(GimbalUpgradeTest, MissingOrEmptyFileFailsTheProgramStepAfterPrepareAndErase) {
-    unlink(kImagePath.c_str());
+TEST_F(GimbalUpgradeTest, MissingOrEmptyFileIsRefusedBeforeTheBoardHearsAnything) {
+    // A flashed part must stay flashed when a second upgrade names a file that is not there.
+    const Bytes flashed = Image(300);
+    WriteImage(flashed);
     std::string output;
-    EXPECT_EQ(-1, Upgrade(&XtbOps::UpgradeBms, &output));
-    EXPECT_NE(std::string::npos,
-              output.find(InfoLine("step 3: program flash\n") + SyserrLine("stat", "No such file or directory") +
-                          ErrorLine("program fail.\n") + InfoLine("set upgrade flag=0.\n") +
-                          ErrorLine("upgrade bms fail.\n")));
-    EXPECT_EQ(1u, board_->FramesOf(0xF9).size());
-    EXPECT_EQ(1u, board_->FramesOf(0xFA).size());
+    ASSERT_EQ(0, Upgrade(&XtbOps::UpgradeBms, &output));
+    const size_t framesBefore = board_->Frames().size();
 
-    // An empty image never reaches go to app: the target stays in its boot loader.
+    unlink(kImagePath.c_str());
+    EXPECT_EQ(-1, Upgrade(&XtbOps::UpgradeBms, &output));
+    EXPECT_EQ(InfoLine("begin to upgrade file=/tmp/image.bin to firmware.\n") +
+                  SyserrLine("stat", "No such file or directory") + ErrorLine("program fail.\n") +
+                  ErrorLine("upgrade bms fail.\n"),
+              output);
     WriteImage({});
     EXPECT_EQ(-1, Upgrade(&XtbOps::UpgradeBms, &output));
-    EXPECT_NE(std::string::npos, output.find(InfoLine("step 3: program flash\n") + ErrorLine("file is empty.\n") +
-                                             ErrorLine("program fail.\n")));
-    EXPECT_TRUE(board_->FramesOf(0xFB).empty());
-    EXPECT_TRUE(board_->FramesOf(0xFD).empty());
-    EXPECT_EQ((Bytes{1, 0, 1, 0}), board_->BootLoader().Flags());
+    EXPECT_EQ(InfoLine("begin to upgrade file=/tmp/image.bin to firmware.\n") + ErrorLine("file is empty.\n") +
+                  ErrorLine("program fail.\n") + ErrorLine("upgrade bms fail.\n"),
+              output);
+
+    EXPECT_EQ(framesBefore, board_->Frames().size()) << "not even the upgrade flag went out";
+    EXPECT_EQ(flashed, board_->BootLoader().Image(6));
+    EXPECT_TRUE(board_->BootLoader().Started(6));
+    EXPECT_FALSE(Xtb_Link().Upgrading());
 }
 
 TEST_F(GimbalUpgradeTest, SilentTargetFailsTheFlagStepAndSendsNothingElse) {

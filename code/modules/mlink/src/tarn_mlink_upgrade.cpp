@@ -13,7 +13,8 @@ namespace {
 
 constexpr uint32_t kStepTimeoutMs = 2000;
 
-// The file is read afresh by each step that needs it, so program and verify see the same bytes on disk.
+// The image is read once, before anything is sent: a missing or unreadable file never leaves a target erased
+// in its boot loader, and program and verify see the same bytes.
 int LoadImage(const char *pPath, FirmwareImage *pImage) {
     uint32_t size = 0;
     if (Firmware_GetSize(pPath, &size) != 0) {
@@ -92,11 +93,7 @@ int SendChunk(const MlinkUpgradeDevice &device, uint8_t target, const uint8_t *p
     return AckNamesTarget(device, ack, target) ? 0 : -1;
 }
 
-int Program(const MlinkUpgradeDevice &device, uint8_t target, const char *pPath) {
-    FirmwareImage image;
-    if (LoadImage(pPath, &image) != 0) {
-        return -1;
-    }
+int Program(const MlinkUpgradeDevice &device, uint8_t target, const FirmwareImage &image) {
     MlinkLink &link = device.link();
     // The length byte holds at most 255 payload bytes, the target id included.
     const size_t chunkMax = std::min(device.chunkMax, size_t{255} - (device.addressesTarget ? 1 : 0));
@@ -117,11 +114,7 @@ int Program(const MlinkUpgradeDevice &device, uint8_t target, const char *pPath)
     return 0;
 }
 
-int Verify(const MlinkUpgradeDevice &device, uint8_t target, const char *pPath) {
-    FirmwareImage image;
-    if (LoadImage(pPath, &image) != 0) {
-        return -1;
-    }
+int Verify(const MlinkUpgradeDevice &device, uint8_t target, const FirmwareImage &image) {
     const uint32_t crc = Crc_Crc32Words(image.bytes.get(), image.size, 0);
     const uint8_t bytes[5] = {static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
                               static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc), 0x00};
@@ -129,7 +122,7 @@ int Verify(const MlinkUpgradeDevice &device, uint8_t target, const char *pPath) 
 }
 
 // Steps 1 to 5; the first failure ends them with its own line.
-int RunSteps(const MlinkUpgradeDevice &device, uint8_t target, const char *pPath) {
+int RunSteps(const MlinkUpgradeDevice &device, uint8_t target, const FirmwareImage &image) {
     if (device.sendsFlag && SetFlag(device, 1) != 0) {
         TARN_ERR("set upgrade fail.\n");
         return -1;
@@ -145,12 +138,12 @@ int RunSteps(const MlinkUpgradeDevice &device, uint8_t target, const char *pPath
         return -1;
     }
     TARN_INFO("step 3: program flash\n");
-    if (Program(device, target, pPath) != 0) {
+    if (Program(device, target, image) != 0) {
         TARN_ERR("program fail.\n");
         return -1;
     }
     TARN_INFO("step 4: verify flash.\n");
-    if (Verify(device, target, pPath) != 0) {
+    if (Verify(device, target, image) != 0) {
         TARN_ERR("verify fail.\n");
         return -1;
     }
@@ -166,10 +159,16 @@ int RunSteps(const MlinkUpgradeDevice &device, uint8_t target, const char *pPath
 
 int32_t Mlink_Upgrade(const MlinkUpgradeDevice &device, const char *pPath, uint8_t target) {
     const char *pFile = pPath != nullptr ? pPath : "";
+    TARN_INFO("begin to upgrade file=%s to firmware.\n", pFile);
+    FirmwareImage image;
+    if (LoadImage(pFile, &image) != 0) {
+        // The program step is the one that could not run; the target never heard of the upgrade.
+        TARN_ERR("program fail.\n");
+        return -1;
+    }
     MlinkLink &link = device.link();
     link.BeginUpgrade();
-    TARN_INFO("begin to upgrade file=%s to firmware.\n", pFile);
-    const int result = RunSteps(device, target, pFile);
+    const int result = RunSteps(device, target, image);
     // The target leaves upgrade mode whatever happened; a failed target stays in its boot loader.
     if (device.sendsFlag) {
         SetFlag(device, 0);

@@ -31,6 +31,6 @@ struct MlinkUpgradeDevice {
     bool verifyTrailingZero;
 };
 
-// The whole procedure; 0, or -1 after the failed step's lines. The link's upgrading flag is set throughout and
-// its progress byte follows the program step.
+// The whole procedure; 0, or -1 after the failed step's lines. The image is loaded and checked before the first
+// frame goes out. The link's upgrading flag is set throughout and its progress byte follows the program step.
 int32_t Mlink_Upgrade(const MlinkUpgradeDevice &device, const char *pPath, uint8_t target);
