@@ -1,5 +1,8 @@
 // upgrade_fmu against the simulated flight controller: wire bytes, console lines, exit statuses.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 #include "bench_fixture.h"
 #include "console_lines.h"
@@ -177,7 +180,7 @@ TEST_F(UpgradeFmuTest, UsageErrorsStopNothing) {
     EXPECT_TRUE(Port().BytesFrom(PortSide::Tool).empty());
 }
 
-TEST_F(UpgradeFmuTest, UnreadableOrEmptyFilesAreRefusedBeforeTheLineIsTouched) {
+TEST_F(UpgradeFmuTest, UnreadableOrEmptyFilesAreRefusedBeforeAnythingIsStoppedOrSent) {
     const ToolRun missing = Run("upgrade_fmu", {"missing.bin"});
     EXPECT_EQ(255, missing.exitStatus);
     EXPECT_EQ(SyserrLine("stat", "No such file or directory") + ErrorLine("get file buf fail.\n"),
@@ -188,9 +191,25 @@ TEST_F(UpgradeFmuTest, UnreadableOrEmptyFilesAreRefusedBeforeTheLineIsTouched) {
     EXPECT_EQ(255, empty.exitStatus);
     EXPECT_EQ(ErrorLine("get file buf fail.\n"), WithoutLocations(empty.out));
 
-    // The siblings are stopped first, whatever the file turns out to be.
-    EXPECT_EQ(std::string(kSiblingsStopped) + kSiblingsStopped, Bench().KillallLog());
+    // A mistyped path changes nothing on the aircraft.
+    EXPECT_EQ("", Bench().KillallLog());
     EXPECT_TRUE(Port().BytesFrom(PortSide::Tool).empty());
+}
+
+TEST_F(UpgradeFmuTest, LineHeldByAnotherProcessStopsTheSiblingsOnceThenIsRefused) {
+    PlaceFile("fmu.bin", Image(60));
+    // Another process holds the line exclusively, as a sibling that opened it the way tarn does would.
+    const int holder = open(Port().SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(0, flock(holder, LOCK_EX | LOCK_NB));
+    const ToolRun run = Run("upgrade_fmu", {"fmu.bin"});
+    close(holder);
+
+    EXPECT_EQ(255, run.exitStatus);
+    EXPECT_EQ(ErrorLine("/dev/ttyS0 is in use.\n") + ErrorLine("init uart fail.\n"), WithoutLocations(run.out));
+    EXPECT_EQ(kSiblingsStopped, Bench().KillallLog());
+    EXPECT_TRUE(Port().BytesFrom(PortSide::Tool).empty());
+    EXPECT_GE(run.elapsed, 999ms) << "the line was asked for again while the stopped siblings exit";
 }
 
 TEST_F(UpgradeFmuSlow, SilentBootloaderFailsTwiceWithFourWarningsEach) {

@@ -34,6 +34,9 @@ constexpr uint64_t kErasePauseUs = 8000000;
 constexpr int kSyncAttempts = 5;
 constexpr int kEraseReplyAttempts = 3;
 constexpr uint32_t kCheckedRevision = 4;
+// A stopped sibling lets go of the line as it exits, a moment after killall has returned.
+constexpr uint32_t kLineReleaseWaitMs = 1000;
+constexpr uint64_t kLineRetryPauseUs = 100000;
 
 constexpr std::array<uint8_t, 256> ErasedBytes() {
     std::array<uint8_t, 256> erased{};
@@ -75,6 +78,38 @@ void PrintProgress(uint32_t remaining) {
     fflush(stdout);
 }
 
+// Opens the flight controller's line without a word: the caller decides what a refusal means.
+FdioResult TryOpenLine() {
+    return Fdio_OpenSerial(kBoardLineFmu.device, kBoardLineFmu.baudrate, &g_fmu.serialFd);
+}
+
+void StopSiblings() {
+    for (const char *command : kSiblingStops) {
+        const int ignored = system(command);
+        (void)ignored;
+    }
+}
+
+// The siblings are stopped once the line is ours, or when it is held (by one of them, as a rule); a missing or
+// broken line stops nothing. A held line is asked for again for as long as the stopped siblings take to exit.
+int OpenLineStoppingSiblings() {
+    if (kBoardLineFmu.device == nullptr) {
+        return Fmu_InitUart();
+    }
+    FdioResult opened = TryOpenLine();
+    const bool held = Fdio_LineInUse(opened);
+    if (opened.status == FdioStatus::Ok || held) {
+        StopSiblings();
+    }
+    const uint32_t start = Time_GetMs();
+    while (held && Fdio_LineInUse(opened) && Time_GetMs() - start < kLineReleaseWaitMs) {
+        Time_SleepUs(kLineRetryPauseUs);
+        opened = TryOpenLine();
+    }
+    FDIO_REPORT_OPEN(opened, kBoardLineFmu.device);
+    return opened.status == FdioStatus::Ok ? 0 : -1;
+}
+
 } // namespace
 
 void Fmu_Usage() {
@@ -88,8 +123,8 @@ int Fmu_InitUart() {
         TARN_WARN("unsupport plat.\n");
         return -1;
     }
-    const FdioResult result = Fdio_OpenSerial(kBoardLineFmu.device, kBoardLineFmu.baudrate, &g_fmu.serialFd);
-    FDIO_REPORT(result);
+    const FdioResult result = TryOpenLine();
+    FDIO_REPORT_OPEN(result, kBoardLineFmu.device);
     return result.status == FdioStatus::Ok ? 0 : -1;
 }
 
@@ -302,11 +337,7 @@ int Main_UpgradeFmu(int argc, char *argv[]) {
         Fmu_Usage();
         return -1;
     }
-    for (const char *command : kSiblingStops) {
-        const int ignored = system(command);
-        (void)ignored;
-    }
-
+    // Nothing is stopped, opened or sent before the image is known good: a mistyped path changes nothing.
     g_fmu = FmuUpgradeContext();
     g_fmu.firmwarePath = argv[1];
     g_fmu.firmwareSize = Fmu_GetFileSize(g_fmu.firmwarePath);
@@ -316,7 +347,7 @@ int Main_UpgradeFmu(int argc, char *argv[]) {
         TARN_ERR("get file buf fail.\n");
         return -1;
     }
-    if (Fmu_InitUart() != 0) {
+    if (OpenLineStoppingSiblings() != 0) {
         TARN_ERR("init uart fail.\n");
         Fmu_FreeFileBuf();
         return -1;
