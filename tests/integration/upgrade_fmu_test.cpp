@@ -141,19 +141,27 @@ TEST_F(UpgradeFmuTest, WholeChunkImageGetsAnExtraChunkAndOtherRevisionsSkipTheCr
     EXPECT_EQ(1u, Requests(0x30).size());
 }
 
-TEST_F(UpgradeFmuTest, CrcMismatchIsReportedAndTheControllerStillRestarts) {
+TEST_F(UpgradeFmuTest, CrcMismatchFailsBothRunsAndTheControllerIsNeverRestarted) {
     PlaceFile("fmu.bin", Image(100));
     Bootloader().SetWrongCrc(true);
-    const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, kOneRunLimit);
+    const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, 2 * kOneRunLimit);
 
-    EXPECT_EQ(0, run.exitStatus) << run.out;
+    EXPECT_EQ(255, run.exitStatus) << run.out;
     // The image padded with 0xFF to the whole application area is what the bootloader checks.
     const uint32_t expected = Bootloader().FlashCrc();
     char warning[96];
     snprintf(warning, sizeof(warning), "CRC wrong: received: 0x%x, expected: 0x%x\n", ~expected, expected);
-    EXPECT_EQ(HealthyRun("fmu.bin", 100, "\r40.0%\r100.0%", WarnLine(warning)), WithoutLocations(run.out));
-    ASSERT_TRUE(RebootArrived());
-    EXPECT_EQ(1u, Requests(0x30).size());
+    const std::string failedRun = InfoLine("step 1: reboot fmu.\n") + InfoLine("step 2: bootload sync.\n") +
+                                  WarnLine("read timeout.\n") + InfoLine("step 3: erase flash.\n") +
+                                  InfoLine("step 4: program flash\n") + "\r40.0%\r100.0%\n" +
+                                  InfoLine("step 5: verify flash.\n") + WarnLine(warning) + ErrorLine("verify fail.\n");
+    EXPECT_EQ(InfoLine("begin to upgrade file='fmu.bin' size=100 to firmware.\n") + failedRun +
+                  WarnLine("upgrade fmu fail and try it again.\n") + failedRun + ErrorLine("upgrade fmu fail.\n"),
+              WithoutLocations(run.out));
+    // The CRC request is the tool's last write and was answered: nothing can still be on its way.
+    EXPECT_EQ(2u, Requests(0x29).size());
+    EXPECT_TRUE(Requests(0x30).empty()) << "no reboot request";
+    EXPECT_TRUE(Bootloader().InBootloader());
 }
 
 TEST_F(UpgradeFmuTest, BadSyncBytesFailOneSyncAttemptOnly) {

@@ -281,8 +281,10 @@ int Fmu_Verify() {
         return -1;
     }
     const uint32_t received = LittleEndian32(reply);
+    // A flight controller is never started on an image that its bootloader reports as different.
     if (received != expected) {
         TARN_WARN("CRC wrong: received: 0x%x, expected: 0x%x\n", received, expected);
+        return -1;
     }
     return 0;
 }
