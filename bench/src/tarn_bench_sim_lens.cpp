@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tarn_byte_order.h"
+
 namespace tarn::bench {
 
 namespace {
@@ -18,13 +20,9 @@ constexpr size_t kFlashReadLength = 16;
 constexpr std::array<std::pair<uint8_t, uint8_t>, 4> kMoves = {
     {{0x02, 0x83}, {0x03, 0x84}, {0x06, 0x85}, {0x07, 0x86}}};
 
-uint16_t BigEndianAt(const uint8_t *pBytes) {
-    return static_cast<uint16_t>(pBytes[0] << 8 | pBytes[1]);
-}
-
 } // namespace
 
-LensSimulator::LensSimulator(SimPort &port) : MlinkSimulator(port, kMlinkDevIdLens, false), flash_(kFlashSize, 0xFF) {
+LensSimulator::LensSimulator(SimPort &port) : MlinkSimulator(port, kLensDeviceId, false), flash_(kFlashSize, 0xFF) {
     // A lens after its power-on reference run: both sensors seen, initialised, drives at their home positions.
     states_ = {{0x81, 1}, {0x82, 1}, {0x88, 1}};
     positions_ = {{0x83, 0}, {0x84, 0}, {0x85, 0}, {0x86, 0}};
@@ -66,12 +64,13 @@ std::optional<std::vector<uint8_t>> LensSimulator::Reply(const MlinkMsg &request
     std::lock_guard<std::mutex> hold(stateLock_);
     for (const auto &[moveCmd, getCmd] : kMoves) {
         if (request.cmd == moveCmd) {
-            positions_[getCmd] = static_cast<int16_t>(BigEndianAt(request.payload));
+            positions_[getCmd] = static_cast<int16_t>(LoadBe16(request.payload));
             return std::vector<uint8_t>{};
         }
         if (request.cmd == getCmd) {
-            const uint16_t position = static_cast<uint16_t>(positions_[getCmd]);
-            return std::vector<uint8_t>{static_cast<uint8_t>(position), static_cast<uint8_t>(position >> 8)};
+            std::vector<uint8_t> reply(2);
+            StoreLe16(reply.data(), static_cast<uint16_t>(positions_[getCmd]));
+            return reply;
         }
     }
     if (const auto state = states_.find(request.cmd); state != states_.end()) {
@@ -82,10 +81,10 @@ std::optional<std::vector<uint8_t>> LensSimulator::Reply(const MlinkMsg &request
     }
     switch (request.cmd) {
         case kCmdSetFlashBit:
-            flash_[BigEndianAt(request.payload)] = request.payload[2];
+            flash_[LoadBe16(request.payload)] = request.payload[2];
             return std::vector<uint8_t>{};
         case kCmdGetFlashData: {
-            const size_t address = BigEndianAt(request.payload);
+            const size_t address = LoadBe16(request.payload);
             const size_t end = std::min(address + kFlashReadLength, flash_.size());
             return std::vector<uint8_t>(flash_.begin() + static_cast<long>(address),
                                         flash_.begin() + static_cast<long>(end));

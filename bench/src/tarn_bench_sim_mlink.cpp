@@ -1,7 +1,7 @@
 #include "tarn_bench_sim_mlink.h"
 
+#include "tarn_byte_order.h"
 #include "tarn_crc.h"
-#include "tarn_mlink_upgrade.h"
 
 namespace tarn::bench {
 
@@ -22,7 +22,7 @@ bool TakeKnob(std::map<uint8_t, int> &knobs, uint8_t cmd) {
 std::optional<std::vector<uint8_t>> MlinkBootLoader::Handle(const MlinkMsg &request) {
     std::lock_guard<std::mutex> hold(lock_);
     std::optional<std::vector<uint8_t>> reply;
-    if (request.cmd == kMlinkCmdFlag) {
+    if (request.cmd == kFlag) {
         flags_.push_back(request.payload[0]);
         reply = std::vector<uint8_t>{};
     } else if (addressesTarget_ && request.len == 0) {
@@ -52,11 +52,11 @@ std::optional<std::vector<uint8_t>> MlinkBootLoader::Carry(uint8_t cmd, uint8_t 
                                                            size_t count, uint8_t sequence) {
     Target &state = targets_[target];
     switch (cmd) {
-        case kMlinkCmdPrepare:
+        case kPrepare:
             state.prepared = true;
             state.started = false;
             break;
-        case kMlinkCmdErase:
+        case kErase:
             if (!state.prepared) {
                 return Refuse();
             }
@@ -64,7 +64,7 @@ std::optional<std::vector<uint8_t>> MlinkBootLoader::Carry(uint8_t cmd, uint8_t 
             state.prepared = true;
             state.erased = true;
             break;
-        case kMlinkCmdProgram:
+        case kProgram:
             if (!state.erased) {
                 return Refuse();
             }
@@ -74,12 +74,11 @@ std::optional<std::vector<uint8_t>> MlinkBootLoader::Carry(uint8_t cmd, uint8_t 
                 state.lastProgramSequence = sequence;
             }
             break;
-        case kMlinkCmdVerify: {
+        case kVerify: {
             if (count < 4) {
                 return Refuse();
             }
-            const uint32_t crc = static_cast<uint32_t>(pData[0]) << 24 | static_cast<uint32_t>(pData[1]) << 16 |
-                                 static_cast<uint32_t>(pData[2]) << 8 | pData[3];
+            const uint32_t crc = LoadBe32(pData);
             state.verifiedCrc = crc;
             state.verified = state.erased && crc == Crc_Crc32Words(state.flash.data(), state.flash.size(), 0);
             if (!state.verified) {
@@ -87,7 +86,7 @@ std::optional<std::vector<uint8_t>> MlinkBootLoader::Carry(uint8_t cmd, uint8_t 
             }
             break;
         }
-        case kMlinkCmdGotoApp:
+        case kGotoApp:
             if (!state.verified) {
                 return Refuse();
             }
@@ -162,7 +161,7 @@ void MlinkSimulator::HandleBytes(const uint8_t *bytes, size_t count) {
 
 void MlinkSimulator::Answer(const MlinkMsg &request, const std::vector<uint8_t> &payload) {
     MlinkMsg reply{};
-    const uint8_t otherDevice = devid_ == kMlinkDevIdXtb ? kMlinkDevIdLens : kMlinkDevIdXtb;
+    const uint8_t otherDevice = devid_ == kGimbalDeviceId ? kLensDeviceId : kGimbalDeviceId;
     const uint8_t devid = TakeFault(Fault::WrongDeviceId) ? otherDevice : devid_;
     const uint8_t seq = TakeFault(Fault::WrongSequence) ? static_cast<uint8_t>(request.seq + 1) : request.seq;
     Mlink_Pack(&reply, devid, request.cmd, seq, static_cast<uint8_t>(payload.size()), payload.data());

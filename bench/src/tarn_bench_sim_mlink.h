@@ -14,16 +14,27 @@
 
 #include "mlink.h"
 #include "tarn_bench_simulator.h"
-#include "tarn_mlink_upgrade.h"
 
 namespace tarn::bench {
 
+// The devices' ids on their lines.
+inline constexpr uint8_t kGimbalDeviceId = 0x05;
+inline constexpr uint8_t kLensDeviceId = 0x09;
+
 class MlinkBootLoader {
 public:
+    // The boot loader's commands, the same on every mlink device.
+    static constexpr uint8_t kFlag = 0xF8;
+    static constexpr uint8_t kPrepare = 0xF9;
+    static constexpr uint8_t kErase = 0xFA;
+    static constexpr uint8_t kProgram = 0xFB;
+    static constexpr uint8_t kVerify = 0xFC;
+    static constexpr uint8_t kGotoApp = 0xFD;
+
     // addressesTarget: every request but the flag carries a target id first, and acknowledgements echo it.
     explicit MlinkBootLoader(bool addressesTarget) : addressesTarget_(addressesTarget) {}
 
-    static bool IsUpgradeCommand(uint8_t cmd) { return cmd >= kMlinkCmdFlag && cmd <= kMlinkCmdGotoApp; }
+    static bool IsUpgradeCommand(uint8_t cmd) { return cmd >= kFlag && cmd <= kGotoApp; }
     // Carries out an upgrade command; the acknowledgement's payload, or nullopt for none.
     std::optional<std::vector<uint8_t>> Handle(const MlinkMsg &request);
 
