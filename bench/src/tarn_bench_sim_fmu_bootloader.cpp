@@ -1,17 +1,36 @@
 #include "tarn_bench_sim_fmu_bootloader.h"
 
+#include <cstring>
 #include <thread>
 
+#include "tarn_byte_order.h"
 #include "tarn_crc.h"
-#include "tarn_upgrade_fmu.h"
 
 namespace tarn::bench {
 
 namespace {
 
-// The bootloader's answer to a command it cannot parse.
-constexpr uint8_t kInvalid = 0x13;
+// The bootloader's bytes: commands, the end of every command, and the reply codes.
+constexpr uint8_t kNoOperation = 0x00;
+constexpr uint8_t kOk = 0x10;
+constexpr uint8_t kInSync = 0x12;
+constexpr uint8_t kInvalid = 0x13; // the answer to a command it cannot parse
+constexpr uint8_t kEndOfCommand = 0x20;
+constexpr uint8_t kGetSync = 0x21;
+constexpr uint8_t kGetDeviceInfo = 0x22;
+constexpr uint8_t kChipErase = 0x23;
+constexpr uint8_t kProgramMultiple = 0x27;
+constexpr uint8_t kGetCrc = 0x29;
+constexpr uint8_t kReboot = 0x30;
+// Parameters of kGetDeviceInfo.
+constexpr uint8_t kInfoRevision = 1;
+constexpr uint8_t kInfoFlashSize = 4;
 
+// The application's restart request: MAVLink COMMAND_LONG with command 246 and param1 3 (to the bootloader).
+// Its payload: seven float params, then the command (little-endian), target system, component, confirmation.
+constexpr uint8_t kCommandLongId = 76;
+constexpr uint8_t kCommandLongLength = 33;
+constexpr size_t kCommandLongCommandAt = 28;
 constexpr uint16_t kRestartCommand = 246;
 constexpr float kRestartToBootloader = 3.0f;
 
@@ -19,8 +38,19 @@ constexpr float kRestartToBootloader = 3.0f;
 constexpr uint32_t kDefaultFlashSize = 0x100000 - 0x4000;
 
 std::vector<uint8_t> LittleEndian(uint32_t value) {
-    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-            static_cast<uint8_t>(value >> 24)};
+    std::vector<uint8_t> bytes(4);
+    StoreLe32(bytes.data(), value);
+    return bytes;
+}
+
+bool IsRestartToBootloader(const MavlinkMessage &message) {
+    if (message.messageId != kCommandLongId || message.length != kCommandLongLength) {
+        return false;
+    }
+    const uint32_t param1Bits = LoadLe32(message.payload);
+    float param1 = 0;
+    memcpy(&param1, &param1Bits, sizeof(param1));
+    return LoadLe16(message.payload + kCommandLongCommandAt) == kRestartCommand && param1 == kRestartToBootloader;
 }
 
 } // namespace
@@ -127,13 +157,7 @@ void FmuBootloaderSimulator::HandleIdle() {
 void FmuBootloaderSimulator::OnApplicationByte(uint8_t byte) {
     MavlinkMessage message{};
     MavlinkStatus status{};
-    if (Mavlink_ParseChar(&mavlink_, 0, byte, &message, &status) == 0 ||
-        message.messageId != kMavlinkMsgIdCommandLong) {
-        return;
-    }
-    MavlinkCommandLong command{};
-    Mavlink_DecodeCommandLong(&message, &command);
-    if (command.command != kRestartCommand || command.params[0] != kRestartToBootloader) {
+    if (Mavlink_ParseChar(&mavlink_, 0, byte, &message, &status) == 0 || !IsRestartToBootloader(message)) {
         return;
     }
     std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
@@ -152,21 +176,21 @@ void FmuBootloaderSimulator::OnBootloaderByte(uint8_t byte) {
         case CommandState::Idle:
             command_.assign(1, byte);
             switch (byte) {
-                case kFmuNoOperation: {
+                case kNoOperation: {
                     std::lock_guard<std::mutex> hold(stateLock_);
                     ++fillers_;
                     break;
                 }
-                case kFmuGetDeviceInfo:
+                case kGetDeviceInfo:
                     commandState_ = CommandState::Parameter;
                     break;
-                case kFmuProgramMultiple:
+                case kProgramMultiple:
                     commandState_ = CommandState::Length;
                     break;
-                case kFmuGetSync:
-                case kFmuChipErase:
-                case kFmuGetCrc:
-                case kFmuReboot:
+                case kGetSync:
+                case kChipErase:
+                case kGetCrc:
+                case kReboot:
                     commandState_ = CommandState::End;
                     break;
                 default:
@@ -192,7 +216,7 @@ void FmuBootloaderSimulator::OnBootloaderByte(uint8_t byte) {
         case CommandState::End:
             command_.push_back(byte);
             commandState_ = CommandState::Idle;
-            if (byte != kFmuEndOfCommand) {
+            if (byte != kEndOfCommand) {
                 Invalid();
                 return;
             }
@@ -209,22 +233,22 @@ void FmuBootloaderSimulator::Execute() {
     {
         std::lock_guard<std::mutex> hold(stateLock_);
         switch (command_[0]) {
-            case kFmuGetSync:
+            case kGetSync:
                 break;
-            case kFmuGetDeviceInfo:
-                if (command_[1] == kFmuInfoRevision) {
+            case kGetDeviceInfo:
+                if (command_[1] == kInfoRevision) {
                     data = LittleEndian(revision_);
-                } else if (command_[1] == kFmuInfoFlashSize) {
+                } else if (command_[1] == kInfoFlashSize) {
                     data = LittleEndian(static_cast<uint32_t>(flash_.size()));
                 } else {
                     valid = false;
                 }
                 break;
-            case kFmuChipErase:
+            case kChipErase:
                 flash_.assign(flash_.size(), 0xFF);
                 programOffset_ = 0;
                 break;
-            case kFmuProgramMultiple: {
+            case kProgramMultiple: {
                 const size_t length = dataLength_;
                 if (programOffset_ + length > flash_.size()) {
                     valid = false;
@@ -237,12 +261,12 @@ void FmuBootloaderSimulator::Execute() {
                 programOffset_ += length;
                 break;
             }
-            case kFmuGetCrc: {
+            case kGetCrc: {
                 const uint32_t crc = Crc_Crc32Raw(flash_.data(), flash_.size(), 0);
                 data = LittleEndian(wrongCrc_ ? ~crc : crc);
                 break;
             }
-            case kFmuReboot:
+            case kReboot:
                 inBootloader_ = false;
                 return;
             default:
@@ -259,7 +283,7 @@ void FmuBootloaderSimulator::Execute() {
 
 void FmuBootloaderSimulator::Invalid() {
     RecordFrame(kInvalidCommand, command_.data(), command_.size());
-    Reply({kFmuInSync, kInvalid}, false);
+    Reply({kInSync, kInvalid}, false);
 }
 
 void FmuBootloaderSimulator::Reply(std::vector<uint8_t> data, bool withSync) {
@@ -269,7 +293,7 @@ void FmuBootloaderSimulator::Reply(std::vector<uint8_t> data, bool withSync) {
             --badSyncCount_;
             data.insert(data.end(), badSync_, badSync_ + 2);
         } else {
-            data.insert(data.end(), {kFmuInSync, kFmuOk});
+            data.insert(data.end(), {kInSync, kOk});
         }
     }
     WaitForWireTime();
