@@ -1,7 +1,9 @@
-// The gimbal board as seen from its serial line: mlink device 0x05, driven by the command catalogue's
-// tables. It keeps what every set command stores, answers each get with it (or with a per-command reply a
-// test or scenario chose), answers versions and serial numbers, sends reports on request, takes the base's
-// fault knobs, and flashes its parts (target ids 1 to 10) through the mlink boot loader.
+// The gimbal board as seen from its serial line: mlink device 0x05, answering from its own command tables
+// (command bytes, payload layouts, the partner of each setting). It keeps what every set command stores,
+// answers each get with it (or with a per-command reply a test or scenario chose), answers versions and
+// serial numbers, sends reports on request, takes the base's fault knobs, and flashes its parts (target ids
+// 1 to 10) through the mlink boot loader. Commands outside its tables, and requests whose payload length is
+// not their layout's, get no answer.
 #pragma once
 
 #include <array>

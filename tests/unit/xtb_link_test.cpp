@@ -1,18 +1,25 @@
 // The gimbal board link against the bench's gimbal simulator on a pseudo-terminal: creation by project,
-// the user count, acknowledgement slots, reports, the upgrade gate and the catalogue's wire bytes.
+// the user count, acknowledgement slots, reports, the upgrade gate, and every command slot's wire bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <thread>
+#include <tuple>
+#include <type_traits>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "tarn_bench_namespace.h"
@@ -331,34 +338,6 @@ TEST_F(XtbLinkTest, MissingLogDirectoryReportsTheOpenAndTriesAgainLater) {
     EXPECT_NE(std::string::npos, output.find("open file '/tmp/SD0/MISC/xtblog_0001' and begin to record log.\n"));
 }
 
-TEST_F(XtbLinkTest, PayloadBytesOfSignedFlagAnd16BitValues) {
-    ASSERT_EQ(0, board_->Start());
-    Create();
-    ASSERT_EQ(0, pOps_->SetRaiseMode(7));
-    EXPECT_EQ((Bytes{0x01}), MlinkPayloadOf(LastFrame(0x04)));
-    ASSERT_EQ(0, pOps_->SetFollowMode(7));
-    EXPECT_EQ((Bytes{0x07}), MlinkPayloadOf(LastFrame(0x03)));
-    ASSERT_EQ(0, pOps_->SetPoseAngle(-100, 0, 100));
-    EXPECT_EQ((Bytes{0x9C, 0x00, 0x64}), MlinkPayloadOf(LastFrame(0x06)));
-    ASSERT_EQ(0, pOps_->SetPanShot(10, 300));
-    EXPECT_EQ((Bytes{0x0A, 0x2C, 0x01}), MlinkPayloadOf(LastFrame(0x3E)));
-    ASSERT_EQ(0, pOps_->SetImuMove(-1, 2));
-    EXPECT_EQ((Bytes{0xFF, 0xFF, 0x02, 0x00}), MlinkPayloadOf(LastFrame(0x55)));
-    ASSERT_EQ(0, pOps_->SetDelayShot(5, 0x0102, 3));
-    EXPECT_EQ((Bytes{0x05, 0x02, 0x01, 0x03}), MlinkPayloadOf(LastFrame(0x62)));
-    uint16_t value = 0;
-    board_->SetReply(0xD7, {0x34, 0x12});
-    ASSERT_EQ(0, pOps_->GetRcChannel(9, &value));
-    EXPECT_EQ((Bytes{0x09}), MlinkPayloadOf(LastFrame(0xD7)));
-    EXPECT_EQ(0x1234, value);
-
-    // The board gives back what was set: the signed angles round-trip.
-    int8_t pitch = 0, roll = 0, yaw = 0;
-    ASSERT_EQ(0, pOps_->GetPoseAngle(&pitch, &roll, &yaw));
-    EXPECT_EQ(-100, pitch);
-    EXPECT_EQ(100, yaw);
-}
-
 TEST_F(XtbLinkTest, ShortReplyReadsZeroForTheMissingFields) {
     ASSERT_EQ(0, board_->Start());
     Create();
@@ -384,19 +363,205 @@ TEST_F(XtbLinkTest, RefusedConfirmedSetsFail) {
     EXPECT_NE(std::string::npos, output.find("set imu pose reset fail.\n"));
 }
 
-TEST_F(XtbLinkTest, EverySlotSendsItsCatalogueCommand) {
+// One command slot called through the table: its result, and its out values in argument order.
+using Values = std::vector<long long>;
+struct SlotCall {
+    size_t slot;
+    std::function<int32_t(const XtbOps &, Values *)> run;
+};
+
+template <typename... Args> int32_t Unused(Args...) {
+    return 0;
+}
+
+// The member's position in the table, found by filling only that member.
+template <typename... Args> size_t SlotOf(int32_t (*XtbOps::*member)(Args...)) {
+    XtbOps probe{};
+    probe.*member = Unused<Args...>;
+    std::array<uintptr_t, kXtbOpsSlots> words{};
+    memcpy(words.data(), &probe, sizeof(probe));
+    return static_cast<size_t>(std::find_if(words.begin(), words.end(), [](uintptr_t word) { return word != 0; }) -
+                               words.begin());
+}
+
+template <typename Arg, typename Stored> Arg Pass(Stored &stored) {
+    if constexpr (std::is_pointer_v<Arg>) {
+        return &stored;
+    } else {
+        return stored;
+    }
+}
+
+// Value arguments come from in; each pointer argument gets a variable holding 0x5A, read back afterwards.
+template <typename... Args, size_t... kIndex>
+int32_t Invoke(int32_t (*function)(Args...), const Values &in, Values *pOut, std::index_sequence<kIndex...>) {
+    std::tuple<std::remove_pointer_t<Args>...> stored{
+        static_cast<std::remove_pointer_t<Args>>(std::is_pointer_v<Args> ? 0x5A : in.at(kIndex))...};
+    const int32_t result = function(Pass<Args>(std::get<kIndex>(stored))...);
+    pOut->clear();
+    ((std::is_pointer_v<Args> ? pOut->push_back(std::get<kIndex>(stored)) : void()), ...);
+    return result;
+}
+
+template <typename... Args> SlotCall Op(int32_t (*XtbOps::*member)(Args...), Values in = {}) {
+    return {SlotOf(member), [member, in](const XtbOps &ops, Values *pOut) {
+                return Invoke(ops.*member, in, pOut, std::index_sequence_for<Args...>{});
+            }};
+}
+
+SlotCall SerialNumber(int32_t (*XtbOps::*member)(uint8_t *)) {
+    return {SlotOf(member), [member](const XtbOps &ops, Values *pOut) {
+                uint8_t sn[16] = {};
+                const int32_t result = (ops.*member)(sn);
+                pOut->assign(sn, sn + sizeof(sn));
+                return result;
+            }};
+}
+
+struct SlotCase {
+    SlotCall op;
+    uint8_t cmd;
+    Bytes request;
+    Bytes reply; // the board's chosen answer; empty: it answers from what was set
+    Values out;
+};
+
+const Bytes kImuSn = {'I', 'M', 'U', 0x00, 0xFF, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x7F};
+const Bytes kGmuSn = {'G', 'M', 'U', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D'};
+
+std::vector<SlotCase> SlotCases() {
+    using O = XtbOps;
+    // clang-format off
+    return {
+        {Op(&O::LoopTest), 0x01, {}, {}, {}},
+        {Op(&O::SetFollowMode, {7}), 0x03, {0x07}, {}, {}},           {Op(&O::GetFollowMode), 0x83, {}, {}, {7}},
+        {Op(&O::SetRaiseMode, {7}), 0x04, {0x01}, {}, {}},            {Op(&O::GetRaiseMode), 0x84, {}, {}, {1}},
+        {Op(&O::SetInvertMode, {0x80}), 0x05, {0x01}, {}, {}},        {Op(&O::GetInvertMode), 0x85, {}, {}, {1}},
+        {Op(&O::SetPoseAngle, {-100, 0, 100}), 0x06, {0x9C, 0x00, 0x64}, {}, {}},
+        {Op(&O::GetPoseAngle), 0x86, {}, {}, {-100, 0, 100}},
+        {Op(&O::SetFollowZone, {1, 2, 3}), 0x07, {1, 2, 3}, {}, {}},  {Op(&O::GetFollowZone), 0x87, {}, {}, {1, 2, 3}},
+        {Op(&O::SetFollowSpeed, {4, 5, 6}), 0x08, {4, 5, 6}, {}, {}}, {Op(&O::GetFollowSpeed), 0x88, {}, {}, {4, 5, 6}},
+        {Op(&O::SetMotorState, {2}), 0x09, {0x01}, {}, {}},           {Op(&O::GetMotorState), 0x89, {}, {}, {1}},
+        {Op(&O::SetYawAxisMode, {0}), 0x0A, {0x00}, {}, {}},          {Op(&O::GetYawAxisMode), 0x8A, {}, {}, {0}},
+        {Op(&O::SetMuteMode, {0x10}), 0x0B, {0x01}, {}, {}},          {Op(&O::GetMuteMode), 0x8B, {}, {}, {1}},
+        {Op(&O::SetCoef, {7, 8, 9}), 0x0C, {7, 8, 9}, {}, {}},        {Op(&O::GetCoef), 0x8C, {}, {}, {7, 8, 9}},
+        {Op(&O::SetRcMode, {1}), 0x0D, {0x01}, {}, {}},               {Op(&O::GetRcMode), 0x8D, {}, {}, {1}},
+        {Op(&O::SetFollowGrade, {4}), 0x0E, {0x04}, {}, {}},          {Op(&O::GetFollowGrade), 0x8E, {}, {}, {4}},
+        {Op(&O::SetRcZone, {10, 11, 12}), 0x15, {10, 11, 12}, {}, {}}, {Op(&O::GetRcZone), 0x95, {}, {}, {10, 11, 12}},
+        {Op(&O::SetRcCoef, {13, 14, 15}), 0x16, {13, 14, 15}, {}, {}}, {Op(&O::GetRcCoef), 0x96, {}, {}, {13, 14, 15}},
+        {Op(&O::SetRcCoefCurve, {16, 17, 18}), 0x17, {16, 17, 18}, {}, {}},
+        {Op(&O::GetRcCoefCurve), 0x97, {}, {}, {16, 17, 18}},
+        {Op(&O::SetFocusCoef, {50}), 0x18, {50}, {}, {}},             {Op(&O::GetFocusCoef), 0x98, {}, {}, {50}},
+        {Op(&O::SetRcLimit, {19, 20, 21, 22}), 0x19, {19, 20, 21, 22}, {}, {}},
+        {Op(&O::GetRcLimit), 0x99, {}, {}, {19, 20, 21, 22}},
+        {Op(&O::SetRcSlowSpeed, {23, 24, 25}), 0x1A, {23, 24, 25}, {}, {}},
+        {Op(&O::GetRcSlowSpeed), 0x9A, {}, {}, {23, 24, 25}},
+        {Op(&O::SetRcMiddleSpeed, {26, 27, 28}), 0x1B, {26, 27, 28}, {}, {}},
+        {Op(&O::GetRcMiddleSpeed), 0x9B, {}, {}, {26, 27, 28}},
+        {Op(&O::SetRcFastSpeed, {29, 30, 200}), 0x1C, {29, 30, 0xC8}, {}, {}},
+        {Op(&O::GetRcFastSpeed), 0x9C, {}, {}, {29, 30, 200}},
+        {Op(&O::SetCorrect, {31}), 0x1E, {31}, {}, {}},               {Op(&O::GetCorrect), 0x9E, {}, {}, {31}},
+        {Op(&O::SetBias, {32}), 0x20, {32}, {}, {}},                  {Op(&O::GetBias), 0xA0, {}, {}, {32}},
+        {Op(&O::SetYawCorrect, {33}), 0x22, {33}, {}, {}},            {Op(&O::GetYawCorrect), 0xA2, {}, {}, {33}},
+        {Op(&O::SetOsdMode, {3}), 0x28, {0x01}, {}, {}},              {Op(&O::GetOsdMode), 0xA8, {}, {}, {1}},
+        {Op(&O::SetMotorCurve, {0xFF}), 0x29, {0x01}, {}, {}},        {Op(&O::GetMotorCurve), 0xA9, {}, {}, {1}},
+        {Op(&O::SetRecover, {1}), 0x2B, {0x01}, {}, {}},              {Op(&O::GetRecover), 0xAB, {}, {}, {1}},
+        {Op(&O::SetMapCh, {1, 2, 3, 4, 0x1A, 0xFF}), 0x35, {1, 2, 3, 4, 0x1A, 0xFF}, {}, {}},
+        {Op(&O::GetMapCh), 0xB5, {}, {}, {1, 2, 3, 4, 0x1A, 0xFF}},
+        {Op(&O::SetAutodyneState, {5}), 0x3C, {0x01}, {}, {}},        {Op(&O::GetAutodyneState), 0xBC, {}, {}, {1}},
+        {Op(&O::SetShotSound, {1}), 0x56, {0x01}, {}, {}},            {Op(&O::GetShotSound), 0xD8, {}, {}, {1}},
+        {Op(&O::SetRecordSound, {9}), 0x57, {0x01}, {}, {}},          {Op(&O::GetRecordSound), 0xD9, {}, {}, {1}},
+        {Op(&O::SetVolume, {80}), 0x58, {80}, {}, {}},                {Op(&O::GetVolume), 0xD1, {}, {}, {80}},
+        {Op(&O::SetMicVolume, {60}), 0x60, {60}, {}, {}},             {Op(&O::GetMicVolume), 0xDD, {}, {}, {60}},
+        {Op(&O::SetMute, {1}), 0x61, {0x01}, {}, {}},                 {Op(&O::GetMute), 0xDE, {}, {}, {1}},
+        {Op(&O::SetDelayShot, {5, 0x0102, 3}), 0x62, {0x05, 0x02, 0x01, 0x03}, {}, {}},
+        {Op(&O::GetDelayShot), 0xDF, {}, {0x2C, 0x01, 0x02}, {300, 2}},
+        {Op(&O::SetImuPoseReset), 0x3D, {}, {}, {}},
+        {Op(&O::SetPanShot, {10, 300}), 0x3E, {0x0A, 0x2C, 0x01}, {}, {}},
+        {Op(&O::StopPanShot), 0x3F, {}, {}, {}},
+        {Op(&O::StartDelayShot), 0x63, {}, {}, {}},
+        {Op(&O::StopDelayShot), 0x64, {}, {}, {}},
+        {Op(&O::SetImuMove, {-1, 2}), 0x55, {0xFF, 0xFF, 0x02, 0x00}, {}, {}},
+        {Op(&O::SetWifiState, {4}), 0x59, {0x01}, {}, {}},
+        {Op(&O::PutEvent, {0x0B, 0xC0}), 0x50, {0x0B, 0xC0}, {}, {}},
+        {Op(&O::PutShotDone), 0x51, {}, {}, {}},
+        {Op(&O::PutShotState, {1}), 0x52, {0x01}, {}, {}},
+        {Op(&O::PutRecordState, {6}), 0x53, {0x01}, {}, {}},
+        {Op(&O::PutSdcardState, {0}), 0x54, {0x00}, {}, {}},
+        {Op(&O::GetRcFollowGrade), 0x9D, {}, {3}, {3}},
+        {Op(&O::GetCorrectProg), 0x9F, {}, {55}, {55}},
+        {Op(&O::GetBiasProg), 0xA1, {}, {66}, {66}},
+        {Op(&O::GetMotorValue), 0xAA, {}, {0x9C, 0xFF, 0x64, 0x00, 0x18, 0xFC}, {-100, 100, -1000}},
+        {Op(&O::GetPosition), 0xAD, {}, {0xFF, 0xFF, 0x00, 0x80, 0xFF, 0x7F}, {-1, -32768, 32767}},
+        {Op(&O::GetFocusPosition), 0xAE, {}, {0x0A, 0x00, 0xF6, 0xFF, 0xE8, 0x03}, {10, -10, 1000}},
+        {Op(&O::GetBmsInfo), 0xAF, {}, {0x03, 0x00, 0x68, 0x10, 0x34, 0x12, 0x81, 0x02, 0x03, 0x04},
+         {3, 4200, 0x1234, 0x81020304}},
+        {Op(&O::GetBmsData), 0xB0, {}, {0x10, 0x2E, 0x19, 0x00, 0xF4, 0x01, 0xB8, 0x8B}, {11792, 25, 500, 0x8BB8}},
+        {Op(&O::GetOverheatState), 0xB2, {}, {0, 1, 2}, {0, 1, 2}},
+        {Op(&O::GetCenterState), 0xB3, {}, {3, 4, 5}, {3, 4, 5}},
+        {Op(&O::GetPayloadState), 0xB4, {}, {6, 7, 0xF8}, {6, 7, 0xF8}},
+        {Op(&O::GetImuInitState), 0xB9, {}, {1}, {1}},
+        {Op(&O::GetEvent), 0xBE, {}, {0x0B, 0xC0}, {0x0B, 0xC0}},
+        {Op(&O::GetCamState), 0xD0, {}, {3}, {3}},
+        {Op(&O::GetImuWorkState), 0xD2, {}, {4}, {4}},
+        {Op(&O::GetPanShotState), 0xD3, {}, {1, 12, 5}, {1, 12, 5}},
+        {Op(&O::GetAutodyneMode), 0xD4, {}, {5}, {5}},
+        {Op(&O::GetPowerState), 0xD5, {}, {6}, {6}},
+        {Op(&O::GetRcInfo), 0xD6, {}, {1, 2, 3, 4}, {1, 2, 3, 4}},
+        {Op(&O::GetRcChannel, {9}), 0xD7, {0x09}, {0xDC, 0x85}, {0x85DC}},
+        {Op(&O::GetGpsInfo), 0xDA, {}, {9, 42}, {9, 42}},
+        {Op(&O::GetMoveSpeed), 0xDB, {}, {77}, {77}},
+        {Op(&O::GetWifiRecovery), 0xDC, {}, {1}, {1}},
+        {Op(&O::GetImuHwVer), 0xE0, {}, {0x10, 0x20, 0x30, 0xE0}, {0x102030E0}},
+        {Op(&O::GetImuFwVer), 0xE1, {}, {0x10, 0x20, 0x30, 0xE1}, {0x102030E1}},
+        {Op(&O::GetImuBlVer), 0xE2, {}, {0x10, 0x20, 0x30, 0xE2}, {0x102030E2}},
+        {Op(&O::GetImuBoardVer), 0xE3, {}, {0x10, 0x20, 0x30, 0xE3}, {0x102030E3}},
+        {Op(&O::GetGmuHwVer), 0xE4, {}, {0x10, 0x20, 0x30, 0xE4}, {0x102030E4}},
+        {Op(&O::GetGmuFwVer), 0xE5, {}, {0x10, 0x20, 0x30, 0xE5}, {0x102030E5}},
+        {Op(&O::GetGmuBlVer), 0xE6, {}, {0x10, 0x20, 0x30, 0xE6}, {0x102030E6}},
+        {Op(&O::GetGmuBoardVer), 0xE7, {}, {0xF0, 0x20, 0x30, 0xE7}, {0xF02030E7}},
+        {SerialNumber(&O::GetImuSn), 0xE8, {}, kImuSn, Values(kImuSn.begin(), kImuSn.end())},
+        {SerialNumber(&O::GetGmuSn), 0xE9, {}, kGmuSn, Values(kGmuSn.begin(), kGmuSn.end())},
+    };
+    // clang-format on
+}
+
+// Every get and set of the table, called through it against the board's own tables: the request the board
+// received, and what the operation handed back (a set's value read back by its get).
+TEST_F(XtbLinkTest, EveryCommandSlotSendsItsRequestAndDecodesItsReply) {
     ASSERT_EQ(0, board_->Start());
     Create();
-    // Named members reach their catalogue rows: a table filled out of slot order sends other commands.
-    uint8_t flag = 0;
-    ASSERT_EQ(0, pOps_->GetRecordSound(&flag));
-    ASSERT_EQ(0, pOps_->GetMute(&flag));
-    ASSERT_EQ(0, pOps_->StopPanShot());
-    ASSERT_EQ(0, pOps_->PutSdcardState(1));
-    EXPECT_EQ(1u, board_->FramesOf(0xD9).size());
-    EXPECT_EQ(1u, board_->FramesOf(0xDE).size());
-    EXPECT_EQ(1u, board_->FramesOf(0x3F).size());
-    EXPECT_EQ(1u, board_->FramesOf(0x54).size());
+    std::set<size_t> slots;
+    for (const SlotCase &row : SlotCases()) {
+        SCOPED_TRACE("slot " + std::to_string(row.op.slot));
+        slots.insert(row.op.slot);
+        if (!row.reply.empty()) {
+            board_->SetReply(row.cmd, row.reply);
+        }
+        const size_t before = board_->Frames().size();
+        Values out;
+        EXPECT_EQ(0, row.op.run(*pOps_, &out));
+        const auto frames = board_->Frames();
+        ASSERT_EQ(before + 1, frames.size());
+        EXPECT_EQ(row.cmd, frames.back().kind);
+        EXPECT_EQ(row.request, MlinkPayloadOf(frames.back().bytes));
+        EXPECT_EQ(row.out, out);
+    }
+    std::set<size_t> commandSlots;
+    for (size_t slot = 0; slot < kXtbOpsSlots; ++slot) {
+        const bool upgradeOrProgress = slot >= 98 && slot <= 109;
+        const bool reportReader = slot >= 124 && slot <= 127;
+        if (!upgradeOrProgress && !reportReader) {
+            commandSlots.insert(slot);
+        }
+    }
+    EXPECT_EQ(commandSlots, slots);
+
+    // The delay shot waits up to 5 s for its acknowledgement; every other command gives up after 2.1 s.
+    board_->SetReplyDelay(3000ms);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, pOps_->SetDelayShot(1, 2, 3));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 2999ms);
 }
 
 } // namespace
