@@ -1,6 +1,6 @@
 // The gimbal board's command catalogue as data: for every XtbOps slot its command byte, request payload,
-// reply layout, time-out and whether the board confirms it. The operations and the bench's simulator are
-// both driven by these tables.
+// reply layout, time-out and whether the board confirms it. The operations are driven by these tables; the
+// bench's simulator keeps its own, so that a wrong row here fails the exchange tests.
 #pragma once
 
 #include <array>
