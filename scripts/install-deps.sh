@@ -3,7 +3,9 @@
 # As root it installs them; as another user it names what is missing and stops.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev "$@")
+# mtd-utils, u-boot-tools and libubootenv-tool are only used by the tests, to check the flash tools and the
+# bench's fake MTD driver against independent implementations.
+packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev mtd-utils u-boot-tools libubootenv-tool "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,7 +1,9 @@
 // tarn-bench: runs one tarn tool in a simulated aircraft and streams what it prints.
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tarn_bench_flash.h"
 #include "tarn_bench_report.h"
 #include "tarn_bench_sandbox.h"
 #include "tarn_bench_simulators.h"
@@ -35,11 +38,17 @@ constexpr const char kUsage[] =
     "  --sim NAME[:PORT]   put simulator NAME on /dev/ttyS<PORT> (default: its usual port; repeatable)\n"
     "  --prefix DIR        the install to run, holding bin/tarn (default: the folder above tarn-bench's bin/)\n"
     "  --qemu              that install is a static AArch64 build: run it under qemu-aarch64-static\n"
+    "  --flash BOARD       the computer's NAND as on BOARD (hi3519: mtd0..mtd7, dm368: mtd0..mtd4), 2048-byte\n"
+    "                      pages, 128 KiB erase blocks, played by a fake MTD driver preloaded into the tool\n"
+    "  --images DIR        keep the flash images in DIR (mtdN.img, made where missing; default: a scratch\n"
+    "                      directory removed at the end)\n"
+    "  --bad-block N       erase block N of the whole chip is bad (counted from 0 at mtd0; repeatable)\n"
+    "  --env FILE          write a boot-loader environment of FILE's name=value lines at 0x80000 first\n"
     "  --help              this text\n"
     "\n"
     "Serial lines without a simulator are connected to nothing.\n";
 
-enum Option { kHwinfo = 1, kCmdline, kCard, kFile, kSim, kPrefix, kQemu, kHelp };
+enum Option { kHwinfo = 1, kCmdline, kCard, kFile, kSim, kPrefix, kQemu, kFlash, kImages, kBadBlock, kEnv, kHelp };
 
 constexpr option kOptions[] = {
     {"hwinfo", required_argument, nullptr, kHwinfo},
@@ -49,6 +58,10 @@ constexpr option kOptions[] = {
     {"sim", required_argument, nullptr, kSim},
     {"prefix", required_argument, nullptr, kPrefix},
     {"qemu", no_argument, nullptr, kQemu},
+    {"flash", required_argument, nullptr, kFlash},
+    {"images", required_argument, nullptr, kImages},
+    {"bad-block", required_argument, nullptr, kBadBlock},
+    {"env", required_argument, nullptr, kEnv},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
 };
@@ -69,6 +82,10 @@ struct Scenario {
     std::vector<SimulatorRequest> simulators;
     std::string prefix;
     bool qemu = false;
+    std::string flashBoard; // empty: no flash
+    std::string imageDirectory;
+    std::vector<uint32_t> badBlocks;
+    std::string environmentFile;
 };
 
 // One step of the demo: what it shows, then the tool and its arguments. A null tool stands for the first
@@ -199,6 +216,27 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
             case kQemu:
                 scenario.qemu = true;
                 break;
+            case kFlash:
+                if (tarn::bench::FlashBoardLayout(optarg) == nullptr) {
+                    UsageError("--flash '%s': the board is hi3519 or dm368", optarg);
+                }
+                scenario.flashBoard = optarg;
+                break;
+            case kImages:
+                scenario.imageDirectory = optarg;
+                break;
+            case kBadBlock: {
+                char *end = nullptr;
+                const unsigned long block = strtoul(optarg, &end, 0);
+                if (end == optarg || *end != '\0' || block > UINT32_MAX) {
+                    UsageError("--bad-block '%s': a block number", optarg);
+                }
+                scenario.badBlocks.push_back(static_cast<uint32_t>(block));
+                break;
+            }
+            case kEnv:
+                scenario.environmentFile = optarg;
+                break;
             case kHelp:
                 fputs(kUsage, stdout);
                 for (const tarn::bench::SimulatorKind &kind : tarn::bench::SimulatorKinds()) {
@@ -211,6 +249,10 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
     }
     if (optind >= argc) {
         UsageError("%s", "no tool given");
+    }
+    if (scenario.flashBoard.empty() &&
+        (!scenario.imageDirectory.empty() || !scenario.badBlocks.empty() || !scenario.environmentFile.empty())) {
+        UsageError("%s", "--images, --bad-block and --env need --flash");
     }
     return optind;
 }
@@ -230,6 +272,9 @@ public:
         kernelCommandLine_ = scenario.kernelCommandLine;
         settings.cardDirectory = scenario.cardDirectory;
         settings.captureOutput = false;
+        if (!scenario.flashBoard.empty() && OpenFlash(scenario, settings.flash) != 0) {
+            return -1;
+        }
         for (const SimulatorRequest &request : scenario.simulators) {
             std::unique_ptr<tarn::bench::SimPort> line = tarn::bench::SimPort::Create();
             if (line == nullptr) {
@@ -294,14 +339,49 @@ public:
         for (std::unique_ptr<tarn::bench::Simulator> &simulator : simulators_) {
             simulator->Stop();
         }
+        if (!scratchImages_.empty()) {
+            for (const tarn::bench::FlashDevice &device : flashDevices_) {
+                unlink(device.imagePath.c_str());
+            }
+            rmdir(scratchImages_.c_str());
+        }
     }
 
+private:
+    // The board's images in the named directory (or a scratch one), and the environment written first.
+    int OpenFlash(const Scenario &scenario, tarn::bench::FlashSettings &flash) {
+        std::string directory = scenario.imageDirectory;
+        if (directory.empty()) {
+            char scratch[] = "/var/tmp/tarn-flash.XXXXXX";
+            if (mkdtemp(scratch) == nullptr) {
+                tarn::bench::ReportSystemError("create a directory under /var/tmp");
+                return -1;
+            }
+            directory = scratchImages_ = scratch;
+        }
+        if (tarn::bench::PrepareFlash(scenario.flashBoard, directory, scenario.badBlocks, flash) != 0) {
+            return -1;
+        }
+        flashDevices_ = flash.devices;
+        std::vector<std::string> variables;
+        if (!scenario.environmentFile.empty() &&
+            (tarn::bench::ReadVariableLines(scenario.environmentFile, variables) != 0 ||
+             tarn::bench::WriteFlash(flash, tarn::bench::kEnvironmentOffset, tarn::bench::MakeEnvironment(variables)) !=
+                 0)) {
+            return -1;
+        }
+        return 0;
+    }
+
+public:
 private:
     // Declaration order is destruction order in reverse: simulators go before the lines they read.
     std::vector<std::unique_ptr<tarn::bench::SimPort>> lines_;
     std::vector<std::unique_ptr<tarn::bench::Simulator>> simulators_;
     std::unique_ptr<tarn::bench::Sandbox> sandbox_;
     std::string kernelCommandLine_;
+    std::string scratchImages_; // removed with its images at the end
+    std::vector<tarn::bench::FlashDevice> flashDevices_;
 };
 
 // The tool a demo step runs, or nullptr when it is not built.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <ftw.h>
+#include <link.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -26,6 +27,8 @@ namespace {
 constexpr const char *kKillallCandidates[] = {"/usr/bin/killall", "/bin/killall", "/usr/sbin/killall", "/sbin/killall"};
 constexpr const char kSandboxPathTail[] = ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 constexpr std::chrono::milliseconds kKilledToolGrace{10000};
+// Where an install keeps the fake MTD driver, beside bin/.
+constexpr const char kFakeMtdLibrary[] = "lib/tarn-bench/libtarn_fake_mtd.so";
 
 // What a forked child reports through its close-on-exec pipe when it cannot reach exec.
 struct ChildFailure {
@@ -217,10 +220,37 @@ std::vector<std::string> HostKillallPaths() {
     return paths;
 }
 
+// The sanitizer runtime this process was started with, or empty: a tool of the same build needs it first in
+// its preload list, before the fake driver.
+std::string AddressSanitizerRuntime() {
+    std::string runtime;
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, size_t, void *found) {
+            const char *name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            const char *base = strrchr(name, '/') != nullptr ? strrchr(name, '/') + 1 : name;
+            if (strncmp(base, "libasan.so", 10) == 0) {
+                *static_cast<std::string *>(found) = name;
+                return 1;
+            }
+            return 0;
+        },
+        &runtime);
+    return runtime;
+}
+
+bool SameFile(const std::string &first, const std::string &second) {
+    struct stat a {};
+    struct stat b {};
+    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 // The executable, its arguments and environment: argv0 without '/' is a tool of the install, with one a path
 // (relative to the working directory). Returns 0, or -1 after printing why.
+// With a flash configuration the fake MTD driver is preloaded (native tools only).
 int PrepareCommand(const ToolInstall &install, const std::string &workDirectory, const std::string &recorderDirectory,
-                   const std::string &argv0, const std::vector<std::string> &arguments, LaunchPlan &plan) {
+                   const std::string &flashConfiguration, const std::string &argv0,
+                   const std::vector<std::string> &arguments, LaunchPlan &plan) {
     const std::string tool = argv0.find('/') != std::string::npos ? argv0 : install.prefix + "/bin/" + argv0;
     const std::string toolOnHost = tool[0] == '/' ? tool : workDirectory + "/" + tool;
     if (access(toolOnHost.c_str(), X_OK) != 0) {
@@ -242,11 +272,23 @@ int PrepareCommand(const ToolInstall &install, const std::string &workDirectory,
     }
     plan.argumentStorage.insert(plan.argumentStorage.end(), arguments.begin(), arguments.end());
     for (char **variable = environ; *variable != nullptr; ++variable) {
-        if (strncmp(*variable, "PATH=", 5) != 0) {
+        if (strncmp(*variable, "PATH=", 5) != 0 && strncmp(*variable, "LD_PRELOAD=", 11) != 0) {
             plan.environmentStorage.push_back(*variable);
         }
     }
     plan.environmentStorage.push_back("PATH=" + recorderDirectory + kSandboxPathTail);
+    if (!flashConfiguration.empty() && install.runner.empty()) {
+        const std::string driver = install.prefix + "/" + kFakeMtdLibrary;
+        if (access(driver.c_str(), R_OK) != 0) {
+            ReportSystemError(("the fake MTD driver " + driver).c_str());
+            return -1;
+        }
+        const std::string runtime = AddressSanitizerRuntime();
+        const bool sameBuild = SameFile(toolOnHost, install.prefix + "/bin/tarn");
+        plan.environmentStorage.push_back("LD_PRELOAD=" + (sameBuild && !runtime.empty() ? runtime + " " : "") +
+                                          driver);
+        plan.environmentStorage.push_back("TARN_BENCH_FAKE_MTD=" + flashConfiguration);
+    }
     plan.argv = PointersTo(plan.argumentStorage);
     plan.envp = PointersTo(plan.environmentStorage);
     return 0;
@@ -326,6 +368,31 @@ std::string Sandbox::KillallLog() const {
     return ReadFile(hostDirectory_ + "/killall.log");
 }
 
+std::string Sandbox::TakeFlashJournal() const {
+    const std::string path = hostDirectory_ + "/flash.journal";
+    std::string journal = ReadFile(path);
+    if (truncate(path.c_str(), 0) != 0 && errno != ENOENT) {
+        ReportSystemError(("truncate " + path).c_str());
+    }
+    return journal;
+}
+
+int Sandbox::WriteFlashConfiguration() const {
+    std::string text = "journal " + hostDirectory_ + "/flash.journal\n";
+    for (size_t n = 0; n < settings_.flash.devices.size(); ++n) {
+        const FlashDevice &device = settings_.flash.devices[n];
+        text += "mtd " + std::to_string(n) + " " + std::to_string(device.blocks) +
+                (device.writeProtected ? " protected\n" : "\n");
+        for (uint32_t block : device.badBlocks) {
+            text += "bad " + std::to_string(n) + " " + std::to_string(block) + "\n";
+        }
+    }
+    for (const std::string &line : settings_.flash.faults) {
+        text += line + "\n";
+    }
+    return WriteFile(hostDirectory_ + "/fake_mtd.conf", text, 0644);
+}
+
 MountPlan Sandbox::BuildMountPlan() const {
     MountPlan plan;
     StartDevTree(plan);
@@ -336,6 +403,11 @@ MountPlan Sandbox::BuildMountPlan() const {
     for (const ExtraDevice &device : settings_.devices) {
         plan.EmptyFile(StagedDevice(device.name));
         plan.Bind(device.hostPath, StagedDevice(device.name));
+    }
+    for (size_t n = 0; n < settings_.flash.devices.size(); ++n) {
+        const std::string name = StagedDevice("mtd" + std::to_string(n));
+        plan.EmptyFile(name);
+        plan.Bind(settings_.flash.devices[n].imagePath, name);
     }
     const bool cardInserted = !settings_.cardDirectory.empty();
     if (cardInserted) {
@@ -366,8 +438,11 @@ int Sandbox::Start(const std::string &argv0, const std::vector<std::string> &arg
         }
     }
     LaunchPlan plan;
+    const bool flash = !settings_.flash.devices.empty();
     if (WriteFile(hostDirectory_ + "/cmdline", settings_.kernelCommandLine, 0644) != 0 ||
-        PrepareCommand(settings_.install, workDirectory_, hostDirectory_ + "/bin", argv0, arguments, plan) != 0) {
+        (flash && WriteFlashConfiguration() != 0) ||
+        PrepareCommand(settings_.install, workDirectory_, hostDirectory_ + "/bin",
+                       flash ? hostDirectory_ + "/fake_mtd.conf" : "", argv0, arguments, plan) != 0) {
         return -1;
     }
     plan.workDirectory = workDirectory_;

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,21 @@ struct ExtraDevice {
     std::string name;
 };
 
+// A NAND device played by the preloaded fake MTD driver: the image file appears as /dev/mtd<index>.
+struct FlashDevice {
+    std::string imagePath;
+    uint32_t blocks = 0;
+    bool writeProtected = false;     // opening it for writing is refused
+    std::vector<uint32_t> badBlocks; // block numbers inside this device
+};
+
+struct FlashSettings {
+    std::vector<FlashDevice> devices; // /dev/mtd0, /dev/mtd1, ...
+    // Further lines of the driver's configuration (faults: "fail write 3", "flip 0 0x80010 0x01", ...; see
+    // bench/preload/tarn_bench_fake_mtd.cpp).
+    std::vector<std::string> faults;
+};
+
 // A kernel command line without any hwinfo= parameter.
 inline constexpr const char kPlainKernelCommandLine[] = "mem=512M console=ttyAMA0,115200 root=/dev/mtdblock3 rw\n";
 
@@ -50,6 +66,7 @@ struct SandboxSettings {
     // /dev/ttySn: the port's slave, or an unconnected line the sandbox owns when nullptr.
     std::array<const SimPort *, kSerialDeviceCount> serial{};
     std::vector<ExtraDevice> devices;
+    FlashSettings flash;                                     // no devices: no flash, and nothing preloaded
     std::string kernelCommandLine = kPlainKernelCommandLine; // exactly what /proc/cmdline reads
     // Non-empty: a card is inserted; this host directory is bound at /tmp/SD0 and /dev/mmcblk0 exists.
     std::string cardDirectory;
@@ -81,6 +98,9 @@ public:
     int PlaceFile(const std::string &hostPath) const;
     // One line per killall the tools ran, with its arguments, across all runs of this sandbox.
     std::string KillallLog() const;
+    // The fake MTD driver's journal of requests since the last call, one line each ("MEMERASE mtd0 0x80000
+    // 0x40000 = 0"); emptied by the call.
+    std::string TakeFlashJournal() const;
 
     // Starts a tool: argv0 without '/' runs prefix/bin/<argv0>; with a '/' it is the path to run (relative
     // to the working directory). Returns 0, or -1 after printing why. One tool at a time.
@@ -110,6 +130,7 @@ private:
     Sandbox(SandboxSettings settings, std::string hostDirectory);
     int PrepareHostFiles() const;
     MountPlan BuildMountPlan() const;
+    int WriteFlashConfiguration() const;
     void ReadOutput(int stdoutFd, int stderrFd);
     void Reap();
 

@@ -1,0 +1,64 @@
+// Integration tests on the computer's NAND: a sandbox whose /dev/mtdN are image files played by the
+// preloaded fake MTD driver. The driver serves dynamically linked host builds only, so these tests skip
+// when the suite runs a target build under qemu-user.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bench_fixture.h"
+#include "tarn_bench_flash.h"
+
+namespace bench_test {
+
+class FlashTest : public BenchTest {
+protected:
+    void SetUp() override {
+        const char *runner = getenv("TARN_TEST_RUNNER");
+        if (runner != nullptr && *runner != '\0') {
+            GTEST_SKIP() << "the fake MTD driver cannot be preloaded into a static build under " << runner;
+        }
+        BenchTest::SetUp();
+        UseBoard("hi3519");
+    }
+
+    // The board's devices over images in the working directory's flash/ folder, with these bad blocks
+    // (numbered across the chip).
+    void UseBoard(const std::string &board, const std::vector<uint32_t> &badBlocks = {}) {
+        ASSERT_EQ(tarn::bench::PrepareFlash(board, Bench().WorkDirectory() + "/flash", badBlocks, Flash()), 0);
+    }
+    tarn::bench::FlashSettings &Flash() { return Bench().Settings().flash; }
+
+    void PutEnvironment(const std::vector<std::string> &variables) {
+        ASSERT_EQ(
+            tarn::bench::WriteFlash(Flash(), tarn::bench::kEnvironmentOffset, tarn::bench::MakeEnvironment(variables)),
+            0);
+    }
+    std::vector<uint8_t> EnvironmentBlock() {
+        return tarn::bench::ReadFlash(Flash(), tarn::bench::kEnvironmentOffset, tarn::bench::kEnvironmentSize);
+    }
+    // The variables as the boot loader would find them; fails the test when the block is broken.
+    std::vector<std::string> Environment() {
+        bool valid = false;
+        std::vector<std::string> variables = tarn::bench::ParseEnvironment(EnvironmentBlock(), &valid);
+        EXPECT_TRUE(valid) << "environment block CRC or list broken";
+        return variables;
+    }
+};
+
+// Lines of a journal that start with the given request word ("MEMERASE", "write", ...).
+inline std::vector<std::string> JournalLines(const std::string &journal, const std::string &request) {
+    std::vector<std::string> lines;
+    for (size_t begin = 0; begin < journal.size();) {
+        size_t end = journal.find('\n', begin);
+        end = end == std::string::npos ? journal.size() : end;
+        const std::string line = journal.substr(begin, end - begin);
+        if (line.compare(0, request.size() + 1, request + " ") == 0) {
+            lines.push_back(line);
+        }
+        begin = end + 1;
+    }
+    return lines;
+}
+
+} // namespace bench_test
