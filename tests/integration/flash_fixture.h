@@ -22,10 +22,11 @@ protected:
         UseBoard("hi3519");
     }
 
-    // The board's devices over images in the working directory's flash/ folder, with these bad blocks
-    // (numbered across the chip).
-    void UseBoard(const std::string &board, const std::vector<uint32_t> &badBlocks = {}) {
-        ASSERT_EQ(tarn::bench::PrepareFlash(board, Bench().WorkDirectory() + "/flash", badBlocks, Flash()), 0);
+    // The board's devices over images in a folder of the working directory (kept when it exists), with these
+    // bad blocks (numbered across the chip).
+    void UseBoard(const std::string &board, const std::vector<uint32_t> &badBlocks = {},
+                  const std::string &folder = "flash") {
+        ASSERT_EQ(tarn::bench::PrepareFlash(board, Bench().WorkDirectory() + "/" + folder, badBlocks, Flash()), 0);
     }
     tarn::bench::FlashSettings &Flash() { return Bench().Settings().flash; }
 

@@ -47,8 +47,6 @@ TEST(CommandTable, RowsNotBuiltYet) {
                                             "uart_debug",
                                             "fmu_debug",
                                             "mcu_dlogger",
-                                            "priuenv",
-                                            "setuenv",
                                             "binmerge",
                                             "upgrade_hi3519",
                                             "upgrade_fmu_super"};
