@@ -47,7 +47,6 @@ TEST(CommandTable, RowsNotBuiltYet) {
                                             "uart_debug",
                                             "fmu_debug",
                                             "mcu_dlogger",
-                                            "binmerge",
                                             "upgrade_hi3519",
                                             "upgrade_fmu_super"};
     EXPECT_EQ(notBuilt, expected);

@@ -23,7 +23,7 @@ const std::array<CommandEntry, kCommandCount> kCommandTable = {{
     {"mcu_dlogger", Main_NotBuilt},
     {"priuenv", Main_PriUenv},
     {"setuenv", Main_SetUenv},
-    {"binmerge", Main_NotBuilt},
+    {"binmerge", Main_Binmerge},
     {"upgrade_hi3519", Main_NotBuilt},
     {"lens_debug", Main_LensDebug},
     {"upgrade_fmu_super", Main_NotBuilt},

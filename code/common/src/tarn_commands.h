@@ -25,3 +25,4 @@ int Main_XtbDebug(int argc, char *argv[]);
 int Main_LensDebug(int argc, char *argv[]);
 int Main_PriUenv(int argc, char *argv[]);
 int Main_SetUenv(int argc, char *argv[]);
+int Main_Binmerge(int argc, char *argv[]);
