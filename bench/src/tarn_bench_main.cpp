@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <getopt.h>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -86,6 +87,7 @@ struct Scenario {
     std::string imageDirectory;
     std::vector<uint32_t> badBlocks;
     std::string environmentFile;
+    std::vector<std::string> environment; // name=value, written before the tool runs
 };
 
 // One step of the demo: what it shows, then the tool and its arguments. A null tool stands for the first
@@ -102,6 +104,13 @@ constexpr const char kDemoFirmware[] = "fmu_demo.bin";
 // The image the demo flashes into the gimbal's gmu: the same bytes under another name.
 constexpr const char kDemoGimbalFirmware[] = "gmu_demo.bin";
 constexpr size_t kDemoFirmwareSize = 1024;
+// The small release the demo merges: boot loader, kernel, root and application file systems.
+constexpr const char *kDemoRelease[] = {"u-boot.bin", "uImage", "rootfs.ubi", "appfs.ubi"};
+constexpr size_t kDemoReleaseSizes[] = {4096, 20000, 65536, 8192};
+// The demo computer's boot loader environment, on a hi3519 flash map.
+const std::vector<std::string> kDemoEnvironment = {
+    "bootargs=mem=512M console=ttyAMA0,115200 ubi.mtd=2 root=ubi0:rootfs rootfstype=ubifs",
+    "bootcmd=nand read 0x82000000 0x100000 0xa00000;bootm 0x82000000", "bootpart=0"};
 
 const std::vector<DemoStep> kDemoSteps = {
     {"The banner: the build's date and time, then the 24 tools this one executable carries.", "tarn", {}},
@@ -128,6 +137,19 @@ const std::vector<DemoStep> kDemoSteps = {
      "progress, the image CRC checked by the part, go to app.",
      "xtb_debug",
      {"-u", std::string("1 ") + kDemoGimbalFirmware}},
+    {"The boot loader's environment in the computer's NAND (a fake MTD driver plays the flash): every variable.",
+     "priuenv",
+     {}},
+    {"Set a variable: one read of the 256 KiB block, the change, a bad-block check, one erase, one write and a "
+     "read-back. Then read it again.",
+     "setuenv",
+     {"bootdelay", "3"}},
+    {"", "priuenv", {"bootdelay"}},
+    {"Merge a small release into one image (each component behind a head with its size and CRC), named after "
+     "today's UTC date.",
+     "binmerge",
+     {"-f", "orvox", "-v", "1.0", "-u", kDemoRelease[0], "-k", kDemoRelease[1], "-r", kDemoRelease[2], "-p",
+      kDemoRelease[3]}},
     {"The flight controller's firmware upgrade: restart into the bootloader, sync, erase, program a 1 KiB image "
      "in 60-byte chunks with progress, check the CRC, restart. Most of its 16 s are the protocol's own waits.",
      "upgrade_fmu",
@@ -363,11 +385,13 @@ private:
             return -1;
         }
         flashDevices_ = flash.devices;
-        std::vector<std::string> variables;
+        std::vector<std::string> variables = scenario.environment;
         if (!scenario.environmentFile.empty() &&
-            (tarn::bench::ReadVariableLines(scenario.environmentFile, variables) != 0 ||
-             tarn::bench::WriteFlash(flash, tarn::bench::kEnvironmentOffset, tarn::bench::MakeEnvironment(variables)) !=
-                 0)) {
+            tarn::bench::ReadVariableLines(scenario.environmentFile, variables) != 0) {
+            return -1;
+        }
+        if (!variables.empty() && tarn::bench::WriteFlash(flash, tarn::bench::kEnvironmentOffset,
+                                                          tarn::bench::MakeEnvironment(variables)) != 0) {
             return -1;
         }
         return 0;
@@ -395,8 +419,12 @@ const char *DemoTool(const DemoStep &step) {
     return nullptr;
 }
 
+// A step without an explanation continues the one before it.
 void ShowStep(const char *explanation, const char *tool, const std::vector<std::string> &arguments) {
-    printf("\n### %s\n$ %s", explanation, tool);
+    if (explanation != nullptr) {
+        printf("\n### %s\n", explanation);
+    }
+    printf("$ %s", tool);
     for (const std::string &argument : arguments) {
         // Quoted as a shell would need it, so the line can be pasted.
         printf(argument.find(' ') == std::string::npos ? " %s" : " '%s'", argument.c_str());
@@ -411,7 +439,7 @@ int RunDemo(Bench &bench) {
         if (tool == nullptr) {
             continue;
         }
-        ShowStep(step.explanation, tool, step.arguments);
+        ShowStep(*step.explanation != '\0' ? step.explanation : nullptr, tool, step.arguments);
         const auto start = std::chrono::steady_clock::now();
         const int status = bench.Run(tool, step.arguments, step.kernelCommandLine);
         const auto elapsed =
@@ -437,6 +465,8 @@ int main(int argc, char *argv[]) {
         for (const char *name : kDemoSimulators) {
             scenario.simulators.push_back(ParseSimulator(name));
         }
+        scenario.flashBoard = "hi3519";
+        scenario.environment = kDemoEnvironment;
     }
 
     Bench bench;
@@ -450,6 +480,12 @@ int main(int argc, char *argv[]) {
         }
         if (bench.WriteFile(kDemoFirmware, firmware) != 0 || bench.WriteFile(kDemoGimbalFirmware, firmware) != 0) {
             return kBenchFailed;
+        }
+        for (size_t part = 0; part < std::size(kDemoRelease); ++part) {
+            firmware.assign(kDemoReleaseSizes[part], static_cast<uint8_t>(0x11 * (part + 1)));
+            if (bench.WriteFile(kDemoRelease[part], firmware) != 0) {
+                return kBenchFailed;
+            }
         }
         return RunDemo(bench);
     }

@@ -106,7 +106,8 @@ TEST_F(TarnBenchTest, WrongCommandLinesAndBrokenScenariosAreRefused) {
 TEST_F(TarnBenchTest, HelpListsTheScenarioOptions) {
     const ToolRun run = Run(kTarnBench, {"--help"});
     EXPECT_EQ(run.exitStatus, 0);
-    for (const char *option : {"--hwinfo", "--cmdline", "--card", "--file", "--sim", "--prefix", "--qemu"}) {
+    for (const char *option : {"--hwinfo", "--cmdline", "--card", "--file", "--sim", "--prefix", "--qemu", "--flash",
+                               "--images", "--bad-block", "--env"}) {
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
     }
 }
@@ -123,6 +124,31 @@ TEST_F(TarnBenchTest, FlashesTheLensAndAGimbalPartOnTheirSimulators) {
     run = RunBench({"--hwinfo", "COMM", "--sim", "gimbal", "--file", image, "--", "xtb_debug", "-u", "9 part.bin"});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_NE(run.out.find("upgrade focus success.\n"), std::string::npos) << run.out;
+}
+
+TEST_F(TarnBenchTest, FlashScenarioKeepsItsImagesBetweenRuns) {
+    if (!InstallUnderTest().runner.empty()) {
+        GTEST_SKIP() << "the fake MTD driver serves native builds only";
+    }
+    const std::string images = Bench().WorkDirectory() + "/images";
+    const std::string variables = Bench().WorkDirectory() + "/env.txt";
+    std::ofstream(variables) << "# the board's\nbootpart=0\n\nbootdelay=1\n";
+    ToolRun run =
+        RunBench({"--flash", "dm368", "--images", images, "--env", variables, "--", "setuenv", "bootpart", "1"});
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    // Block 4 of the chip holds the environment's first erase block.
+    run = RunBench({"--flash", "dm368", "--images", images, "--bad-block", "4", "--", "setuenv", "bootpart", "0"});
+    EXPECT_EQ(WithoutLocations(run.out), WarnLine("bad block at 0x80000.\n") + ErrorLine("erase fail.\n"));
+    run = RunBench({"--flash", "dm368", "--images", images, "--", "priuenv"});
+    EXPECT_EQ(WithoutLocations(run.out), InfoLine("bootdelay=1\n") + InfoLine("bootpart=1\n"));
+    struct stat status {};
+    EXPECT_EQ(stat((images + "/mtd4.img").c_str(), &status), 0);
+
+    run = RunBench({"--bad-block", "4", "--", "priuenv"});
+    EXPECT_EQ(run.exitStatus, 2);
+    run = RunBench({"--flash", "hi3519", "--bad-block", "2048", "--", "priuenv"});
+    EXPECT_EQ(run.exitStatus, 125);
+    EXPECT_NE(run.err.find("bad block 2048 is past the flash's 2048 blocks"), std::string::npos) << run.err;
 }
 
 } // namespace
