@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <elf.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <link.h>
@@ -238,11 +239,42 @@ std::string AddressSanitizerRuntime() {
     return runtime;
 }
 
-bool SameFile(const std::string &first, const std::string &second) {
-    struct stat a {};
-    struct stat b {};
-    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+// Whether an ELF program names the library among the ones it needs (DT_NEEDED starting with prefix): a
+// program built with the address sanitizer needs its runtime first in the preload list, any other must not
+// get it.
+bool NeedsLibrary(const std::string &program, const char *prefix) {
+    const int fd = open(program.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const auto readAt = [fd](void *into, size_t count, uint64_t offset) {
+        return pread(fd, into, count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);
+    };
+    bool needed = false;
+    Elf64_Ehdr header{};
+    if (readAt(&header, sizeof header, 0) && memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+        header.e_ident[EI_CLASS] == ELFCLASS64 && header.e_shentsize == sizeof(Elf64_Shdr)) {
+        for (uint16_t index = 0; index < header.e_shnum && !needed; ++index) {
+            Elf64_Shdr dynamic{};
+            Elf64_Shdr strings{};
+            if (!readAt(&dynamic, sizeof dynamic, header.e_shoff + uint64_t{index} * sizeof dynamic) ||
+                dynamic.sh_type != SHT_DYNAMIC ||
+                !readAt(&strings, sizeof strings, header.e_shoff + uint64_t{dynamic.sh_link} * sizeof strings)) {
+                continue;
+            }
+            for (uint64_t at = 0; at + sizeof(Elf64_Dyn) <= dynamic.sh_size && !needed; at += sizeof(Elf64_Dyn)) {
+                Elf64_Dyn entry{};
+                char name[64] = {};
+                needed =
+                    readAt(&entry, sizeof entry, dynamic.sh_offset + at) && entry.d_tag == DT_NEEDED &&
+                    entry.d_un.d_val < strings.sh_size &&
+                    pread(fd, name, sizeof name - 1, static_cast<off_t>(strings.sh_offset + entry.d_un.d_val)) > 0 &&
+                    strncmp(name, prefix, strlen(prefix)) == 0;
+            }
+        }
+    }
+    close(fd);
+    return needed;
 }
 
 // The executable, its arguments and environment: argv0 without '/' is a tool of the install, with one a path
@@ -284,9 +316,8 @@ int PrepareCommand(const ToolInstall &install, const std::string &workDirectory,
             return -1;
         }
         const std::string runtime = AddressSanitizerRuntime();
-        const bool sameBuild = SameFile(toolOnHost, install.prefix + "/bin/tarn");
-        plan.environmentStorage.push_back("LD_PRELOAD=" + (sameBuild && !runtime.empty() ? runtime + " " : "") +
-                                          driver);
+        const bool sanitized = !runtime.empty() && NeedsLibrary(toolOnHost, "libasan.so");
+        plan.environmentStorage.push_back("LD_PRELOAD=" + (sanitized ? runtime + " " : "") + driver);
         plan.environmentStorage.push_back("TARN_BENCH_FAKE_MTD=" + flashConfiguration);
     }
     plan.argv = PointersTo(plan.argumentStorage);
