@@ -67,4 +67,18 @@ TEST_F(FlashModuleTest, FailedRequestsAreReportedByName) {
                   ErrorLine("flash offset=0xb00000 size=0x800 is invalid.\n") + "find:0xB00000:0x800 = -1\n");
 }
 
+TEST_F(FlashModuleTest, GetCopiesOnlyWhatFitsFromAGoodBlock) {
+    ASSERT_EQ(tarn::bench::WriteFlash(Flash(), tarn::bench::kEnvironmentOffset,
+                                      tarn::bench::MakeEnvironment({"bootcmd=run", "boot=12345678", "bootpart=1"})),
+              0);
+    ToolRun run = Probe({"get:boot:9", "get:boot:8", "get:bootpart:2", "get:bootarg:512"});
+    EXPECT_EQ(WithoutLocations(run.out), "value '12345678'\nget:boot:9 = 0\n" + ErrorLine("\"boot\" too long\n") +
+                                             "get:boot:8 = -2\nvalue '1'\nget:bootpart:2 = 0\n" +
+                                             ErrorLine("\"bootarg\" not defined\n") + "get:bootarg:512 = -1\n");
+    Flash().faults = {"flip 0 0x80004 0x02"};
+    run = Probe({"get:bootpart:2"});
+    EXPECT_NE(run.out.find("uboot env CRC error: 0x"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("get:bootpart:2 = -1\n"), std::string::npos) << run.out;
+}
+
 } // namespace

@@ -1,8 +1,8 @@
-// Drives the Flash module in a process of its own, so the integration tests can run it in a sandbox with the
-// fake MTD driver preloaded. Each argument is one operation; each prints "<operation> = <result>" after
-// whatever the module printed:
+// Drives the Flash module (and Uenv's Get, which no tool of its own calls) in a process of its own, so the integration
+// tests can run it in a sandbox with the fake MTD driver preloaded. Each argument is one operation; each prints
+// "<operation> = <result>" after whatever the module printed:
 //   read:OFF:SIZE   write:OFF:SIZE:BYTE   erase:OFF:SIZE   bad:OFF:SIZE   find:OFF:SIZE   exact:START:SIZE
-//   rows (every row, as find would give it)   twice (two handles are one object, one delete keeps the other)
+//   twice (two handles are one object, one delete keeps the other)   get:NAME:SIZE (Uenv Get into SIZE bytes)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tarn_flash.h"
+#include "tarn_uenv.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int main(int argc, char *argv[]) {
         const std::string operation(argv[index], cursor != nullptr ? static_cast<size_t>(cursor - argv[index])
                                                                    : strlen(argv[index]));
         cursor = cursor != nullptr ? cursor + 1 : argv[index] + strlen(argv[index]);
+        char *const arguments = cursor;
         const uint32_t first = Field(cursor);
         const uint32_t second = Field(cursor);
         int result = 0;
@@ -55,6 +57,18 @@ int main(int argc, char *argv[]) {
             }
         } else if (operation == "exact") {
             result = flash->ExactPart(first, second);
+        } else if (operation == "get") {
+            char *colon = strrchr(arguments, ':');
+            const std::string name(arguments,
+                                   colon != nullptr ? static_cast<size_t>(colon - arguments) : strlen(arguments));
+            std::vector<char> value(colon != nullptr ? strtoul(colon + 1, nullptr, 0) : 0, '#');
+            Uenv *uenv = nullptr;
+            Uenv_Create(&uenv);
+            result = uenv->Get(name.c_str(), value.data(), value.size());
+            Uenv_Delete(&uenv);
+            if (result == 0) {
+                printf("value '%s'\n", value.data());
+            }
         } else if (operation == "twice") {
             Flash *other = nullptr;
             Flash_Create(&other);
