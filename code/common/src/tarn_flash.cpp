@@ -79,23 +79,23 @@ struct OpenPart {
     uint32_t offset = 0;
 };
 
-int Open(uint32_t offset, uint32_t size, int flags, OpenPart &open_) {
+int Open(uint32_t offset, uint32_t size, int flags, OpenPart &opened) {
     FlashPart part{};
     if (FindPart(offset, size, &part) != 0) {
         return -1;
     }
     char path[32];
     DevicePath(part.mtd, path);
-    open_.fd = UniqueFd(open(path, flags | O_CLOEXEC));
-    if (!open_.fd.IsOpen()) {
+    opened.fd = UniqueFd(open(path, flags | O_CLOEXEC));
+    if (!opened.fd.IsOpen()) {
         TARN_SYSERR("open");
         return -1;
     }
-    if (ioctl(open_.fd.Get(), MEMGETINFO, &open_.info) != 0) {
+    if (ioctl(opened.fd.Get(), MEMGETINFO, &opened.info) != 0) {
         TARN_SYSERR("MEMGETINFO");
         return -1;
     }
-    open_.offset = offset - part.start;
+    opened.offset = offset - part.start;
     return 0;
 }
 
@@ -181,11 +181,8 @@ int CheckBad(uint32_t offset, uint32_t size) {
     if (Open(offset, size, O_RDONLY, part) != 0) {
         return -1;
     }
-    const uint32_t block = part.info.erasesize;
-    if (block == 0) {
-        TARN_ERR("flash erase offset=0x%x size=0x%x is not multiple of page size=0x%x.\n", part.offset, size, block);
-        return -1;
-    }
+    // Every block the range touches, from the one holding its first byte.
+    const uint32_t block = part.info.erasesize != 0 ? part.info.erasesize : 1;
     const uint32_t end = part.offset + size;
     for (uint32_t at = part.offset - part.offset % block; at < end; at += block) {
         if (QueryBad(part.fd.Get(), at, end) != 0) {
