@@ -65,6 +65,12 @@ TEST_F(FlashModuleTest, FailedRequestsAreReportedByName) {
     EXPECT_EQ(WithoutLocations(run.out),
               SyserrLine("open", "Input/output error") + "mtd1 0x100000-0xb00000\nfind:0x100000:0x800 = 0\n" +
                   ErrorLine("flash offset=0xb00000 size=0x800 is invalid.\n") + "find:0xB00000:0x800 = -1\n");
+    Flash().faults = {"fail getinfo 1", "fail read 0"};
+    run = Probe({"read:0x0:0x800", "find:0x100000:0x800"});
+    EXPECT_EQ(WithoutLocations(run.out), SyserrLine("MEMGETINFO", "Input/output error") +
+                                             SyserrLine("read", "Input/output error") + "read:0x0:0x800 = -1\n" +
+                                             ErrorLine("flash offset=0x100000 size=0x800 is invalid.\n") +
+                                             "find:0x100000:0x800 = -1\n");
 }
 
 TEST_F(FlashModuleTest, GetCopiesOnlyWhatFitsFromAGoodBlock) {
