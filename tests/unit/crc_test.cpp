@@ -52,6 +52,14 @@ TEST(Crc, Crc32RawHasNoInversion) {
 TEST(Crc, Crc32Ieee) {
     EXPECT_EQ(0xCBF43926u, Crc_Crc32Ieee(Bytes(kDigits), kDigitCount));
     EXPECT_EQ(0x352441C2u, Crc_Crc32Ieee(Bytes("abc"), 3));
+    // Long and unaligned runs, eight bytes at a time and the rest one by one (values from zlib's crc32).
+    uint8_t pattern[1100];
+    for (size_t index = 0; index < sizeof pattern; ++index) {
+        pattern[index] = static_cast<uint8_t>(index * 7 + 3);
+    }
+    EXPECT_EQ(0x42D75771u, Crc_Crc32Ieee(pattern + 1, 1000));
+    EXPECT_EQ(0x4FAA24B6u, Crc_Crc32Ieee(pattern + 3, 13));
+    EXPECT_EQ(0xE2E35978u, Crc_Crc32Ieee(pattern, 8));
 }
 
 TEST(Crc, Crc32WordsPadsTheLastWordWithOnes) {
