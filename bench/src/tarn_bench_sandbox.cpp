@@ -570,8 +570,8 @@ bool Sandbox::Wait(std::chrono::milliseconds timeout) {
     pollfd exited{pidFd_, POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        // Rounded up: a wait never ends before its time.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         const int ready = poll(&exited, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
         if (ready > 0) {
             break;

@@ -20,8 +20,9 @@ constexpr int kWriteStallMs = 5000;
 
 using Clock = std::chrono::steady_clock;
 
+// Rounded up: a wait never ends before its time.
 int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "tarn_bench_sandbox.h"
+#include "tarn_bench_sim_port.h"
+#include "test_support.h"
 
 namespace bench_test {
 
@@ -44,6 +47,28 @@ inline ToolRun Finished(const tarn::bench::Sandbox &sandbox, std::chrono::steady
     run.err = sandbox.Stderr();
     run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     return run;
+}
+
+// Every byte the tool wrote to a line, once the line has delivered them all: a tool can end while its last
+// bytes are still on their way to the simulator, so "nothing was sent" is read only after a marker written
+// behind them from the tool's side has come out. The line's simulator must be reading.
+inline std::vector<uint8_t> SentByTheTool(tarn::bench::SimPort &port) {
+    const std::vector<uint8_t> marker = {0x00, 0x5A, 0xA5, 0x00}; // no request of any simulator here
+    const int line = open(port.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
+    const bool written = line >= 0 && write(line, marker.data(), marker.size()) == ssize_t(marker.size());
+    if (line >= 0) {
+        close(line);
+    }
+    std::vector<uint8_t> sent;
+    const bool delivered =
+        written && test_support::WaitUntil([&] {
+            sent = port.BytesFrom(tarn::bench::PortSide::Tool);
+            return sent.size() >= marker.size() &&
+                   std::equal(marker.begin(), marker.end(), sent.end() - static_cast<long>(marker.size()));
+        });
+    EXPECT_TRUE(delivered) << "the marker did not come through the line";
+    sent.resize(delivered ? sent.size() - marker.size() : sent.size());
+    return sent;
 }
 
 class BenchTest : public testing::Test {

@@ -73,20 +73,6 @@ std::string InstalledTarn() {
     return InstallUnderTest().prefix + "/bin/tarn";
 }
 
-// True once the process sleeps in the kernel (the tool has passed its start-up and installed its handlers).
-bool WaitUntilAsleep(pid_t pid, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
-        long number = -1;
-        if (syscall >> number && (number == 35 || number == 230)) { // nanosleep, clock_nanosleep
-            return true;
-        }
-        usleep(10000);
-    }
-    return false;
-}
-
 using DispatcherTest = BenchTest;
 
 // Scripts call the tools by name from bin/; a relative link keeps an install tree working after it is moved.
@@ -165,25 +151,25 @@ TEST_F(DispatcherTest, MsleepSleepsItsArgumentInMilliseconds) {
     const ToolRun run = Run("msleep", {"250"});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_GE(run.elapsed, 240ms);
-    EXPECT_LT(run.elapsed, 2000ms);
+    EXPECT_GE(run.elapsed, 249ms);
+    EXPECT_LT(run.elapsed, 10s);
 }
 
 TEST_F(DispatcherTest, UsleepSleepsItsArgumentInMicroseconds) {
     const ToolRun run = Run("usleep", {"300000"});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_GE(run.elapsed, 290ms);
-    EXPECT_LT(run.elapsed, 2000ms);
+    EXPECT_GE(run.elapsed, 299ms);
+    EXPECT_LT(run.elapsed, 10s);
 }
 
 TEST_F(DispatcherTest, NegativeOrNonNumericDelayReturnsAtOnce) {
     for (const char *name : {"msleep", "usleep"}) {
         for (const char *value : {"-5", "-2147483648", "abc"}) {
-            const ToolRun run = Run(name, {value}, 10s);
+            const ToolRun run = Run(name, {value}, 20s);
             EXPECT_EQ(run.exitStatus, 0) << name << " " << value;
             EXPECT_EQ(run.out, "") << name << " " << value;
-            EXPECT_LT(run.elapsed, 2000ms) << name << " " << value;
+            EXPECT_LT(run.elapsed, 5s) << name << " " << value;
         }
     }
 }
@@ -197,12 +183,13 @@ TEST_F(DispatcherTest, SleepToolsWithoutArgumentPrintTheUsleepUsage) {
 }
 
 TEST_F(DispatcherTest, CrashPrintsTheStackTraceBlockAndExitsWithOne) {
-    ASSERT_TRUE(Start("msleep", {"5000"}));
-    ASSERT_TRUE(WaitUntilAsleep(Bench().Pid(), 10s));
+    ASSERT_TRUE(Start("msleep", {"60000"}));
+    // Asleep, the tool has passed its start-up and installed its handlers.
+    ASSERT_TRUE(test_support::WaitUntil([&] { return test_support::SleepsInTheKernel(Bench().Pid()); }));
     ASSERT_EQ(Bench().Signal(SIGSEGV), 0);
-    const ToolRun run = Finish(10s);
+    const ToolRun run = Finish(30s);
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_LT(run.elapsed, 4500ms) << "the crash ended the sleep";
+    EXPECT_LT(run.elapsed, 30s) << "the crash ended the sleep";
 
     const std::string opening = "\n========================== stack trace ==========================\n";
     const std::string closing = std::string(65, '=') + "\n";

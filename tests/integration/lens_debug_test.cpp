@@ -66,7 +66,7 @@ TEST_F(LensDebugTest, WithoutArgumentsPrintsTheUsageAndLeavesThePortAlone) {
     const ToolRun run = Lens({});
     EXPECT_EQ(0, run.exitStatus);
     EXPECT_EQ(kUsage, run.out);
-    EXPECT_TRUE(port_->BytesFrom(tarn::bench::PortSide::Tool).empty());
+    EXPECT_TRUE(SentByTheTool(*port_).empty());
 
     const ToolRun help = Lens({"-h"});
     EXPECT_EQ(0, help.exitStatus);
@@ -117,7 +117,7 @@ TEST_F(LensDebugTest, ArgumentsTheHandlersCannotHoldAreRefusedBeforeSending) {
     EXPECT_EQ(kOpening + refused + refused + refused + refused + WarnLine("invalid cmd index: 1.\n") +
                   WarnLine("invalid cmd index: 9.\n") + WarnLine("invalid cmd index: 11.\n") + refused + refused,
               WithoutLocations(run.out));
-    EXPECT_TRUE(lens_->Frames().empty());
+    EXPECT_TRUE(SentByTheTool(*port_).empty());
 }
 
 TEST_F(LensDebugTest, SilentLensFailsTheCommandButTheConsoleGoesOn) {

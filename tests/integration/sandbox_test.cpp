@@ -75,11 +75,8 @@ TEST_F(SandboxTest, InsertedCardIsTheHostDirectoryAndPullingItMidRunIsSeen) {
     Bench().Settings().cardDirectory = card.Path();
     ASSERT_TRUE(Start("/bin/sh", {"-c", "cat /tmp/SD0/hello; touch /tmp/SD0/written;"
                                         "while test -e /dev/mmcblk0; do sleep 0.05; done; echo pulled"}));
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (Bench().Stdout().empty() && std::chrono::steady_clock::now() < deadline) {
-        usleep(10000);
-    }
-    EXPECT_EQ(Bench().Stdout(), "hi\n") << "output is readable while the tool runs";
+    EXPECT_TRUE(test_support::WaitUntil([&] { return Bench().Stdout() == "hi\n"; }))
+        << "output is readable while the tool runs: " << Bench().Stdout();
     ASSERT_EQ(unlink(Bench().PathInside("/dev/mmcblk0").c_str()), 0);
     const ToolRun run = Finish(10s);
     EXPECT_EQ(run.exitStatus, 0);
@@ -113,7 +110,7 @@ TEST_F(SandboxTest, SerialLinesAndExtraDevicesReachTheHost) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "pong\n");
     uint8_t received[4] = {};
-    EXPECT_EQ(line->ReadExact(received, 4, 2000), 4);
+    EXPECT_EQ(line->ReadExact(received, 4, 10000), 4);
     EXPECT_EQ(std::string(received, received + 4), "ping");
     EXPECT_EQ(ReadHostFile(image), "new");
 }
@@ -136,15 +133,13 @@ TEST_F(SandboxTest, EnvironmentPassesThroughExceptPath) {
 
 TEST_F(SandboxTest, StopTermsThenKillsAndTheTimeLimitStopsARun) {
     ASSERT_TRUE(Start("/bin/sh", {"-c", "exec sleep 30"}));
-    usleep(100000);
+    ASSERT_TRUE(test_support::WaitUntil([&] { return test_support::SleepsInTheKernel(Bench().Pid()); }));
     Bench().Stop();
     ToolRun run = Finish();
     EXPECT_EQ(run.exitStatus, 128 + SIGTERM);
 
     ASSERT_TRUE(Start("/bin/sh", {"-c", "trap '' TERM; echo ready; while :; do sleep 0.05; done"}));
-    while (Bench().Stdout().empty()) {
-        usleep(10000);
-    }
+    ASSERT_TRUE(test_support::WaitUntil([&] { return !Bench().Stdout().empty(); }));
     Bench().Stop(300ms);
     run = Finish();
     EXPECT_EQ(run.exitStatus, 128 + SIGKILL);
@@ -159,9 +154,7 @@ TEST_F(SandboxTest, StopTermsThenKillsAndTheTimeLimitStopsARun) {
 TEST_F(SandboxTest, SignalReachesTheToolOnly) {
     ASSERT_TRUE(
         Start("/bin/sh", {"-c", "trap 'echo got-usr1; exit 7' USR1; echo ready; while :; do sleep 0.05; done"}));
-    while (Bench().Stdout().empty()) {
-        usleep(10000);
-    }
+    ASSERT_TRUE(test_support::WaitUntil([&] { return !Bench().Stdout().empty(); }));
     EXPECT_EQ(Bench().Signal(SIGUSR1), 0);
     const ToolRun run = Finish(10s);
     EXPECT_EQ(run.exitStatus, 7);

@@ -36,18 +36,10 @@ protected:
 };
 
 // True once the process has forked (tarn-bench: its tool is running and its own signal handlers are set).
-bool HasStartedAChild(pid_t pid, std::chrono::milliseconds limit) {
-    const std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::ifstream list(children);
-        pid_t child = 0;
-        if (list >> child) {
-            return true;
-        }
-        usleep(10000);
-    }
-    return false;
+bool HasStartedAChild(pid_t pid) {
+    std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    pid_t child = 0;
+    return static_cast<bool>(list >> child);
 }
 
 TEST_F(TarnBenchTest, RunsTheToolInTheScenarioAndPassesItsOutputAndStatus) {
@@ -76,7 +68,7 @@ TEST_F(TarnBenchTest, TerminatingTheBenchStopsTheTool) {
     std::vector<std::string> arguments = InstallOptions();
     arguments.insert(arguments.end(), {"--", "msleep", "20000"});
     ASSERT_TRUE(Start(kTarnBench, arguments));
-    ASSERT_TRUE(HasStartedAChild(Bench().Pid(), 10s));
+    ASSERT_TRUE(test_support::WaitUntil([&] { return HasStartedAChild(Bench().Pid()); }));
     ASSERT_EQ(Bench().Signal(SIGTERM), 0);
     const ToolRun run = Finish(15s);
     EXPECT_TRUE(run.status.exited) << "the bench itself ends normally";

@@ -1,7 +1,6 @@
 // upgrade_fmu against the simulated flight controller: wire bytes, console lines, exit statuses.
 #include <fcntl.h>
 #include <sys/file.h>
-#include <thread>
 #include <unistd.h>
 
 #include "bench_fixture.h"
@@ -12,7 +11,6 @@ namespace {
 
 using namespace bench_test;
 using tarn::bench::FmuBootloaderSimulator;
-using tarn::bench::PortSide;
 using Bytes = std::vector<uint8_t>;
 
 const Bytes kRestartFrame = {0xfe, 0x21, 0x05, 0xff, 0x00, 0x4c, 0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x00, 0x40,
@@ -60,11 +58,7 @@ protected:
 
     // The simulator records a request before it acts on it: give the restart a moment to take effect.
     bool LeftBootloader() const {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (bootloader_->InBootloader() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(10ms);
-        }
-        return !bootloader_->InBootloader();
+        return test_support::WaitUntil([this] { return !bootloader_->InBootloader(); });
     }
 
     std::vector<Bytes> Requests(int kind) const {
@@ -185,7 +179,7 @@ TEST_F(UpgradeFmuTest, UsageErrorsStopNothing) {
         EXPECT_EQ("usage: \n| \neg: upgrade_fmu [file_path] \n", run.out);
     }
     EXPECT_EQ("", Bench().KillallLog());
-    EXPECT_TRUE(Port().BytesFrom(PortSide::Tool).empty());
+    EXPECT_TRUE(SentByTheTool(Port()).empty());
 }
 
 TEST_F(UpgradeFmuTest, UnreadableOrEmptyFilesAreRefusedBeforeAnythingIsStoppedOrSent) {
@@ -201,7 +195,7 @@ TEST_F(UpgradeFmuTest, UnreadableOrEmptyFilesAreRefusedBeforeAnythingIsStoppedOr
 
     // A mistyped path changes nothing on the aircraft.
     EXPECT_EQ("", Bench().KillallLog());
-    EXPECT_TRUE(Port().BytesFrom(PortSide::Tool).empty());
+    EXPECT_TRUE(SentByTheTool(Port()).empty());
 }
 
 TEST_F(UpgradeFmuTest, LineHeldByAnotherProcessStopsTheSiblingsOnceThenIsRefused) {
@@ -216,7 +210,7 @@ TEST_F(UpgradeFmuTest, LineHeldByAnotherProcessStopsTheSiblingsOnceThenIsRefused
     EXPECT_EQ(255, run.exitStatus);
     EXPECT_EQ(ErrorLine("/dev/ttyS0 is in use.\n") + ErrorLine("init uart fail.\n"), WithoutLocations(run.out));
     EXPECT_EQ(kSiblingsStopped, Bench().KillallLog());
-    EXPECT_TRUE(Port().BytesFrom(PortSide::Tool).empty());
+    EXPECT_TRUE(SentByTheTool(Port()).empty());
     EXPECT_GE(run.elapsed, 999ms) << "the line was asked for again while the stopped siblings exit";
 }
 

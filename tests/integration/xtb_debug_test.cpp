@@ -1,8 +1,9 @@
 // xtb_debug, installed, against the bench's gimbal board: wire bytes, console lines and exit statuses.
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bench_fixture.h"
@@ -77,7 +78,7 @@ TEST_F(XtbDebugTest, WithoutArgumentsPrintsTheUsageAndLeavesThePortAlone) {
                                               "    eg: xtb_debug -u '1 [file_path]', upgrade gmu\n"));
     EXPECT_EQ(run.out.size() - 19, run.out.rfind("-- -h, this usage \n"));
     EXPECT_EQ(5u + 42 + 1 + 64 + 1 + 4 + 1 + 8 + 1 + 11 + 1, static_cast<size_t>(CountOf(run.out, "\n")));
-    EXPECT_TRUE(port_->BytesFrom(tarn::bench::PortSide::Tool).empty());
+    EXPECT_TRUE(SentByTheTool(*port_).empty());
 }
 
 TEST_F(XtbDebugTest, GetFollowModeTakesOnePoll) {
@@ -119,7 +120,7 @@ TEST_F(XtbDebugTest, ArgumentsTheHandlersCannotHoldAreRefusedBeforeSending) {
     }
     expected += WarnLine("invalid cmd index: 99.\n") + WarnLine("invalid cmd index: 0.\n") + refused;
     EXPECT_EQ(expected, WithoutLocations(run.out));
-    EXPECT_TRUE(board_->Frames().empty());
+    EXPECT_TRUE(SentByTheTool(*port_).empty());
 }
 
 TEST_F(XtbDebugTest, OptionsRunInOrderOverOneLink) {
@@ -292,13 +293,27 @@ std::string Shown(const std::string &body) {
 }
 
 bool WaitForLines(const tarn::bench::Sandbox &sandbox, size_t count) {
-    for (int tries = 0; tries < 100; ++tries) {
-        if (LinesSoFar(sandbox).size() >= count) {
-            return true;
+    return test_support::WaitUntil([&] { return LinesSoFar(sandbox).size() >= count; });
+}
+
+// How often the process's main thread has given up the processor: once per sleep, or per wait for a lock.
+long VoluntarySwitches(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0) {
+            return atol(line.c_str() + key.size());
         }
-        std::this_thread::sleep_for(50ms);
     }
-    return false;
+    return -1;
+}
+
+// Reports are filed in the order they come; once the board sees the echo of a 0x70 sent after them, the
+// tool has taken them all.
+void ReportsTaken(GimbalSimulator &board) {
+    const size_t echoes = board.FramesOf(0x70).size();
+    board.InjectReport(0x70, {0xEE});
+    ASSERT_TRUE(board.WaitForFrames(0x70, echoes + 1, 10s));
 }
 
 TEST_F(XtbDebugTest, WatchPrintsEachReportAsItComes) {
@@ -356,14 +371,16 @@ TEST_F(XtbDebugTest, EventAndBatteryWatches) {
     board_->InjectReport(0x74, battery);
     ASSERT_TRUE(WaitForLines(Bench(), 7));
     board_->InjectReport(0x74, battery);
-    std::this_thread::sleep_for(400ms);
-    EXPECT_EQ(7u, LinesSoFar(Bench()).size());
+    ReportsTaken(*board_);
+    // The watch sleeps between its looks: three more sleeps enclose at least one look at the repeated values,
+    // and whatever that look printed comes out before the next report's line.
+    const long sleeps = VoluntarySwitches(Bench().Pid());
+    ASSERT_TRUE(test_support::WaitUntil([&] { return VoluntarySwitches(Bench().Pid()) >= sleeps + 3; }));
     board_->InjectReport(0x74, {0x0F, 0x2E, 0x19, 0x00, 0xF4, 0x01, 0xB8, 0x0B});
     ASSERT_TRUE(WaitForLines(Bench(), 8));
-    std::this_thread::sleep_for(300ms);
     const auto lines = LinesSoFar(Bench());
     Bench().Stop();
-    ASSERT_EQ(8u, lines.size()) << "a repeated report is not shown again";
+    ASSERT_EQ(8u, lines.size());
     EXPECT_EQ(Shown("bms data: Voltage=11792 mv, Temperature=25, Current=500 ma, Remain=0xbb8 mah.\n"), lines[6]);
     EXPECT_EQ(Shown("bms data: Voltage=11791 mv, Temperature=25, Current=500 ma, Remain=0xbb8 mah.\n"), lines[7]);
 }
@@ -400,7 +417,7 @@ TEST_F(XtbDebugTest, UnknownOrMissingProjectFailsWithStatus255) {
     run = Xtb({"-g", "1"});
     EXPECT_EQ(255, run.exitStatus);
     EXPECT_EQ(0u, WithoutLocations(run.out).find(ErrorLine("unknow project=RV999.\n")));
-    EXPECT_TRUE(board_->Frames().empty());
+    EXPECT_TRUE(SentByTheTool(*port_).empty());
 }
 
 // A 64 KiB part at the board's line rate: 274 chunks of at most 240 bytes. Each command waits at least one

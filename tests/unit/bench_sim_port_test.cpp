@@ -4,6 +4,7 @@
 #include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,10 +38,15 @@ public:
     void Send(const std::vector<uint8_t> &bytes) {
         ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
+    // Reads count bytes; a silence of 10 s ends it with what came.
     std::vector<uint8_t> Receive(size_t count) {
         std::vector<uint8_t> bytes(count);
         size_t done = 0;
         while (done < count) {
+            pollfd readable{fd_, POLLIN, 0};
+            if (poll(&readable, 1, 10000) != 1) {
+                break;
+            }
             const ssize_t got = read(fd_, bytes.data() + done, count - done);
             if (got <= 0) {
                 break;
@@ -75,7 +81,7 @@ TEST_F(SimPortTest, CarriesEveryByteValueUnchangedBothWays) {
     }
     tool.Send(allValues);
     std::vector<uint8_t> atMaster(256);
-    ASSERT_EQ(port_->ReadExact(atMaster.data(), atMaster.size(), 2000), 256);
+    ASSERT_EQ(port_->ReadExact(atMaster.data(), atMaster.size(), 10000), 256);
     EXPECT_EQ(atMaster, allValues);
 
     ASSERT_EQ(port_->Write(allValues), 256);
@@ -89,7 +95,7 @@ TEST_F(SimPortTest, ToolClosingItsEndIsNoHangUp) {
         first.Send({0x55});
     }
     uint8_t byte = 0;
-    EXPECT_EQ(port_->Read(&byte, 1, 1000), 1);
+    EXPECT_EQ(port_->Read(&byte, 1, 10000), 1);
     EXPECT_EQ(byte, 0x55);
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(port_->Read(&byte, 1, 100), 0) << "a closed tool end must read as silence, not as an error";
@@ -134,7 +140,7 @@ TEST_F(SimPortTest, LogKeepsEachSideInOrderWithRisingTimes) {
     ASSERT_EQ(port_->Write({0x10}), 1);
     tool.Send({0x20, 0x21});
     uint8_t buffer[2];
-    ASSERT_EQ(port_->ReadExact(buffer, 2, 1000), 2);
+    ASSERT_EQ(port_->ReadExact(buffer, 2, 10000), 2);
     ASSERT_EQ(port_->Write({0x30}), 1);
 
     const std::vector<tarn::bench::PortLogEntry> log = port_->Log();
@@ -185,7 +191,7 @@ TEST(UnitTestSandbox, ReattachingALineReplacesOneWhoseSlaveIsGone) {
     ASSERT_TRUE(tool.IsOpen());
     tool.Send({0x42});
     uint8_t byte = 0;
-    EXPECT_EQ(second->Read(&byte, 1, 2000), 1);
+    EXPECT_EQ(second->Read(&byte, 1, 10000), 1);
     EXPECT_EQ(byte, 0x42);
 }
 

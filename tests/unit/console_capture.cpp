@@ -17,15 +17,12 @@ StdoutCapture::~StdoutCapture() {
     Finish();
 }
 
-std::string StdoutCapture::Finish() {
+std::string StdoutCapture::SoFar() const {
     std::string text;
-    if (captureFd_ < 0 || savedStdout_ < 0) {
+    if (captureFd_ < 0) {
         return text;
     }
     fflush(stdout);
-    dup2(savedStdout_, STDOUT_FILENO);
-    close(savedStdout_);
-    savedStdout_ = -1;
     char block[4096];
     for (off_t offset = 0;;) {
         const ssize_t count = pread(captureFd_, block, sizeof block, offset);
@@ -35,6 +32,17 @@ std::string StdoutCapture::Finish() {
         text.append(block, static_cast<size_t>(count));
         offset += count;
     }
+    return text;
+}
+
+std::string StdoutCapture::Finish() {
+    if (captureFd_ < 0 || savedStdout_ < 0) {
+        return std::string();
+    }
+    const std::string text = SoFar();
+    dup2(savedStdout_, STDOUT_FILENO);
+    close(savedStdout_);
+    savedStdout_ = -1;
     close(captureFd_);
     captureFd_ = -1;
     return text;

@@ -10,6 +10,8 @@ public:
     StdoutCapture(const StdoutCapture &) = delete;
     StdoutCapture &operator=(const StdoutCapture &) = delete;
 
+    // Everything written since construction, while the capture goes on (for output of other threads).
+    std::string SoFar() const;
     // Restores standard output and returns everything written since construction.
     std::string Finish();
 

@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <sys/mount.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "console_capture.h"
@@ -264,8 +267,24 @@ TEST_F(LensUpgradeTest, VerifyCarriesTheWordCrcMostSignificantByteFirst) {
 TEST_F(LensUpgradeTest, OnlyUpgradeCommandsPassTheLensGate) {
     Lens_Link().BeginUpgrade();
     std::atomic<int> result{1};
-    std::thread commander([&] { result = pOps_->StopZoom(); });
-    std::this_thread::sleep_for(1500ms);
+    std::atomic<pid_t> commanderId{0};
+    std::thread commander([&] {
+        commanderId = static_cast<pid_t>(syscall(SYS_gettid));
+        result = pOps_->StopZoom();
+    });
+    // The command sleeps once it is held at the gate (or, let through, waits for its answer). A loop test
+    // written onto the line after that reaches the lens behind anything the command sent.
+    ASSERT_TRUE(test_support::WaitUntil(
+        [&] { return commanderId.load() != 0 && test_support::SleepsInTheKernel(commanderId.load()); }));
+    MlinkMsg marker{};
+    Mlink_Pack(&marker, kMlinkDevIdLens, 0x01, 0x7F, 0, nullptr);
+    uint8_t wire[kMlinkFrameMax];
+    const size_t size = Mlink_Serialise(&marker, wire);
+    const int line = open(port_->SlavePath().c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(line, 0);
+    EXPECT_EQ(static_cast<ssize_t>(size), write(line, wire, size));
+    close(line);
+    ASSERT_TRUE(lens_->WaitForFrames(0x01, 1, 5s));
     EXPECT_TRUE(lens_->FramesOf(0x05).empty());
     Lens_Link().EndUpgrade();
     commander.join();

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <pthread.h>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "console_capture.h"
 #include "tarn_thread.h"
+#include "test_support.h"
 
 namespace {
 
@@ -30,23 +30,22 @@ void *SleepForever(void *) {
     return nullptr;
 }
 
-void *CountUntilCancelled(void *arg) {
-    auto *count = static_cast<std::atomic<int> *>(arg);
-    for (;;) {
-        ++*count;
-        usleep(5000);
-    }
-    return nullptr;
-}
+// What a cancellable worker shows of itself: that it runs, and that its cancellation clean-up has run.
+struct Progress {
+    std::atomic<int> rounds{0};
+    std::atomic<bool> ended{false};
+};
 
 void MarkEnded(void *arg) {
-    *static_cast<std::atomic<bool> *>(arg) = true;
+    static_cast<Progress *>(arg)->ended = true;
 }
 
-void *SleepUntilCancelledThenMark(void *arg) {
+void *CountUntilCancelled(void *arg) {
+    auto *progress = static_cast<Progress *>(arg);
     pthread_cleanup_push(MarkEnded, arg);
     for (;;) {
-        usleep(10000);
+        ++progress->rounds;
+        usleep(5000);
     }
     pthread_cleanup_pop(0);
     return nullptr;
@@ -106,11 +105,7 @@ TEST(Thread, IsAliveFollowsTheThreadsLifeAndItsEndIsReportedOnce) {
 
     // An ended thread reads as gone before anyone joins it.
     release = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (thread->IsAlive(thread) != 0 && std::chrono::steady_clock::now() < deadline) {
-        usleep(1000);
-    }
-    EXPECT_EQ(thread->IsAlive(thread), 0);
+    EXPECT_TRUE(test_support::WaitUntil([&] { return thread->IsAlive(thread) == 0; }));
 
     EXPECT_EQ(thread->WaitExit(thread), 0);
     EXPECT_EQ(thread->IsAlive(thread), 0);
@@ -122,33 +117,28 @@ TEST(Thread, IsAliveFollowsTheThreadsLifeAndItsEndIsReportedOnce) {
 }
 
 TEST(Thread, DeleteCancelsARunningThread) {
-    std::atomic<int> count{0};
-    ThreadParam param{"endless", &count, CountUntilCancelled};
+    Progress progress;
+    ThreadParam param{"endless", &progress, CountUntilCancelled};
     Thread *thread = nullptr;
     ASSERT_EQ(Thread_Create(&thread, &param), 0);
-    while (count.load() < 3) {
-        usleep(1000);
-    }
+    ASSERT_TRUE(test_support::WaitUntil([&] { return progress.rounds.load() >= 3; }));
     Thread_Delete(&thread);
     EXPECT_EQ(thread, nullptr);
 
-    // Cancellation takes effect at the thread's next sleep; after that the count stands still.
-    usleep(100000);
-    const int settled = count.load();
-    usleep(100000);
-    EXPECT_EQ(count.load(), settled);
+    // Delete does not wait: cancellation takes effect at the thread's next sleep, where its clean-up runs.
+    EXPECT_TRUE(test_support::WaitUntil([&] { return progress.ended.load(); }));
 }
 
 TEST(Thread, StopReturnsOnlyAfterTheThreadHasEnded) {
-    std::atomic<bool> ended{false};
-    ThreadParam param{"stopped", &ended, SleepUntilCancelledThenMark};
+    Progress progress;
+    ThreadParam param{"stopped", &progress, CountUntilCancelled};
     Thread *thread = nullptr;
     ASSERT_EQ(Thread_Create(&thread, &param), 0);
-    usleep(20000);
-    EXPECT_FALSE(ended.load());
+    ASSERT_TRUE(test_support::WaitUntil([&] { return progress.rounds.load() >= 1; }));
+    EXPECT_FALSE(progress.ended.load());
 
     EXPECT_EQ(Thread_Stop(thread), 0);
-    EXPECT_TRUE(ended.load());
+    EXPECT_TRUE(progress.ended.load());
     EXPECT_EQ(thread->IsAlive(thread), 0);
     EXPECT_EQ(Thread_Stop(thread), 0);
     Thread_Delete(&thread);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -40,8 +41,16 @@ protected:
         const UartParam param{kPort, baudrate};
         ASSERT_EQ(Uart_Create(uart.Address(), &param), 0);
     }
-    // Gives the pseudo-terminal time to carry bytes written on the simulator side across.
-    static void LetBytesArrive() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
+    // True once count bytes written on the simulator side wait at the tool's end of the line, unread.
+    static bool BytesWaiting(int count) {
+        const int observer = open(("/dev/ttyS" + std::to_string(kPort)).c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        const bool arrived = test_support::WaitUntil([&] {
+            int waiting = 0;
+            return ioctl(observer, FIONREAD, &waiting) == 0 && waiting >= count;
+        });
+        close(observer);
+        return arrived;
+    }
 
     std::unique_ptr<SimPort> sim;
     OwnedHandle<Uart, Uart_Delete> uart;
@@ -132,7 +141,7 @@ TEST_F(UartTest, ReadTimeoutOfZeroPollsAndReadingNothingReturnsAtOnce) {
     EXPECT_LT(MillisecondsSince(start), 500);
 
     ASSERT_EQ(sim->Write(Bytes({0xFE, 0x00, 0x55})), 3);
-    LetBytesArrive();
+    ASSERT_TRUE(BytesWaiting(3));
     start = Clock::now();
     ASSERT_EQ(uart->ReadTimeout(uart.Get(), buffer.data(), 16, 0), 3);
     EXPECT_LT(MillisecondsSince(start), 500);
@@ -157,19 +166,19 @@ TEST_F(UartTest, ReadTimeoutWaitsTheWholeTimeOnASilentLine) {
 
 TEST_F(UartTest, ReadTimeoutReturnsAsSoonAsSomeBytesCome) {
     Open();
+    const Clock::time_point start = Clock::now();
     std::thread device([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         sim->Write(Bytes({0xA5, 0x5A}));
     });
     uint8_t buffer[64];
-    const Clock::time_point start = Clock::now();
     const int count = uart->ReadTimeout(uart.Get(), buffer, sizeof buffer, 5000);
     const long long waited = MillisecondsSince(start);
     device.join();
     ASSERT_EQ(count, 2);
     EXPECT_EQ(buffer[0], 0xA5);
     EXPECT_EQ(buffer[1], 0x5A);
-    EXPECT_GE(waited, 150);
+    EXPECT_GE(waited, 199);
     EXPECT_LT(waited, 4000);
 }
 
