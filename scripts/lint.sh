@@ -4,7 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 [ -f build/release/compile_commands.json ] || cmake --preset release >/dev/null
-mapfile -t sources < <(git ls-files '*.cpp' '*.h')
-clang-format --dry-run --Werror "${sources[@]}"
+scripts/format-check.sh
 mapfile -t units < <(git ls-files 'code/*.cpp' 'bench/*.cpp')
 clang-tidy --quiet -p build/release "${units[@]}"
