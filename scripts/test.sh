@@ -37,12 +37,11 @@ echo "=== tsan: unit tests"
 ctest --preset tsan -L unit
 
 # --- AArch64 bench board under qemu-user (skipped, saying why, without the cross tools) ---
-missing=()
-command -v aarch64-linux-gnu-g++ >/dev/null || missing+=("aarch64-linux-gnu-g++ (g++-aarch64-linux-gnu)")
-command -v qemu-aarch64-static >/dev/null || missing+=("qemu-aarch64-static (qemu-user-static)")
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "=== aarch64-bench under qemu-user: SKIPPED, not installed: ${missing[*]}; as root, scripts/test.sh" \
-        "installs them"
+missing=""
+command -v aarch64-linux-gnu-g++ >/dev/null || missing+="${missing:+, }aarch64-linux-gnu-g++ (g++-aarch64-linux-gnu)"
+command -v qemu-aarch64-static >/dev/null || missing+="${missing:+, }qemu-aarch64-static (qemu-user-static)"
+if [ -n "${missing}" ]; then
+    echo "=== aarch64-bench under qemu-user: SKIPPED: ${missing} not found (as root, scripts/test.sh installs them)"
 else
     build aarch64-bench
     stage="${PWD}/build/aarch64-bench/stage"
