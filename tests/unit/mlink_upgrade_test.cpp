@@ -284,7 +284,7 @@ TEST_F(LensUpgradeTest, OnlyUpgradeCommandsPassTheLensGate) {
     ASSERT_GE(line, 0);
     EXPECT_EQ(static_cast<ssize_t>(size), write(line, wire, size));
     close(line);
-    ASSERT_TRUE(lens_->WaitForFrames(0x01, 1, 5s));
+    ASSERT_TRUE(lens_->WaitForFrames(0x01, 1, 10s));
     EXPECT_TRUE(lens_->FramesOf(0x05).empty());
     Lens_Link().EndUpgrade();
     commander.join();
