@@ -195,6 +195,8 @@ TEST_F(GimbalUpgradeTest, SilentTargetFailsTheFlagStepAndSendsNothingElse) {
     EXPECT_GE(std::chrono::steady_clock::now() - before, 4s) << "two flag commands of 2 s each";
     EXPECT_NE(std::string::npos, output.find(ErrorLine("send msg but no ack.\n") + ErrorLine("set upgrade fail.\n") +
                                              InfoLine("set upgrade flag=0.\n")));
+    // Unanswered, the second flag command may still be on its way to the board; nothing was sent after it.
+    ASSERT_TRUE(board_->WaitForFrames(0xF8, 2, 10s));
     EXPECT_EQ(2u, board_->FramesOf(0xF8).size());
     EXPECT_TRUE(board_->FramesOf(0xF9).empty());
 }

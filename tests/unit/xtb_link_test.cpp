@@ -181,6 +181,8 @@ TEST_F(XtbLinkTest, StrayAckOfAnotherSequenceTimesOutAndStaysInItsSlot) {
     board_->SetReply(0x83, {0x22});
     ASSERT_EQ(0, pOps_->GetFollowMode(&mode));
     EXPECT_EQ(0x11, mode);
+    // Answered from the slot, the command did not wait for the board: it may still be on its way there.
+    ASSERT_TRUE(board_->WaitForFrames(0x83, 2, 10s));
     const auto frames = board_->FramesOf(0x83);
     ASSERT_EQ(2u, frames.size());
     EXPECT_EQ(0x01, frames[1][3]);
