@@ -110,6 +110,7 @@ void SimPort::Record(PortSide side, const uint8_t *bytes, size_t count) {
 }
 
 int SimPort::Read(uint8_t *buffer, size_t length, int timeoutMs) {
+    ++readsBegun_;
     if (length == 0) {
         return 0;
     }

@@ -50,6 +50,9 @@ public:
     int Read(uint8_t *buffer, size_t length, int timeoutMs);
     // Collects exactly length bytes unless timeoutMs passes first; returns how many came (-1 on an error).
     int ReadExact(uint8_t *buffer, size_t length, int timeoutMs);
+    // Reads begun so far. Once it has grown past a value taken after some bytes were logged, the reading thread
+    // has handled those bytes and come back for more.
+    uint64_t ReadsBegun() const { return readsBegun_.load(); }
     // Drops whatever the tool has sent and nobody read yet (it is still logged).
     void DiscardInput();
     // Writes every byte (paced when a line rate is set); returns length, or -1 when the line stays blocked.
@@ -72,6 +75,8 @@ private:
 
     // Set by the test thread while the simulator thread writes: atomic, no other state depends on it.
     std::atomic<uint32_t> lineRate_{0};
+    // Counted by the reading thread, looked at by the test thread: atomic, nothing else depends on it.
+    std::atomic<uint64_t> readsBegun_{0};
 
     mutable std::mutex logLock_;
     std::vector<PortLogEntry> log_; // guarded by logLock_

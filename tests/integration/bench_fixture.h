@@ -49,9 +49,9 @@ inline ToolRun Finished(const tarn::bench::Sandbox &sandbox, std::chrono::steady
     return run;
 }
 
-// Every byte the tool wrote to a line, once the line has delivered them all: a tool can end while its last
-// bytes are still on their way to the simulator, so "nothing was sent" is read only after a marker written
-// behind them from the tool's side has come out. The line's simulator must be reading.
+// Every byte the tool wrote to a line, once the line's simulator has read and handled them all: a tool can end
+// while its last bytes are still on their way, so "nothing was sent" is read only after a marker written behind
+// them from the tool's side has come out, and the simulator has come back for more.
 inline std::vector<uint8_t> SentByTheTool(tarn::bench::SimPort &port) {
     const std::vector<uint8_t> marker = {0x00, 0x5A, 0xA5, 0x00}; // no request of any simulator here
     const int line = open(port.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
@@ -67,6 +67,8 @@ inline std::vector<uint8_t> SentByTheTool(tarn::bench::SimPort &port) {
                    std::equal(marker.begin(), marker.end(), sent.end() - static_cast<long>(marker.size()));
         });
     EXPECT_TRUE(delivered) << "the marker did not come through the line";
+    const uint64_t reads = port.ReadsBegun();
+    EXPECT_TRUE(test_support::WaitUntil([&] { return port.ReadsBegun() > reads; }));
     sent.resize(delivered ? sent.size() - marker.size() : sent.size());
     return sent;
 }

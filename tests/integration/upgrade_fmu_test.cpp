@@ -152,7 +152,8 @@ TEST_F(UpgradeFmuTest, CrcMismatchFailsBothRunsAndTheControllerIsNeverRestarted)
     EXPECT_EQ(InfoLine("begin to upgrade file='fmu.bin' size=100 to firmware.\n") + failedRun +
                   WarnLine("upgrade fmu fail and try it again.\n") + failedRun + ErrorLine("upgrade fmu fail.\n"),
               WithoutLocations(run.out));
-    // The CRC request is the tool's last write and was answered: nothing can still be on its way.
+    // A reboot request would be the tool's last write, unanswered: it could still be on its way.
+    SentByTheTool(Port());
     EXPECT_EQ(2u, Requests(0x29).size());
     EXPECT_TRUE(Requests(0x30).empty()) << "no reboot request";
     EXPECT_TRUE(Bootloader().InBootloader());
