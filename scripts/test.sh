@@ -6,7 +6,9 @@
 #   4. the unit tests built with ThreadSanitizer (threads, locks, FIFO, device links);
 #   5. the integration suite against the static AArch64 bench-board binary, run under qemu-user. It needs the
 #      cross compiler and qemu-user: a user who cannot install them gets the host stages and a note why this
-#      one was skipped.
+#      one was skipped;
+#   6. every fuzz target for about 20 s from its seeds (scripts/fuzz.sh; clang with libFuzzer), skipped likewise
+#      where clang's fuzzer runtime is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -48,4 +50,13 @@ else
     cmake --install build/aarch64-bench --prefix "${stage}" >/dev/null
     echo "=== aarch64-bench under qemu-user: integration tests"
     TARN_TEST_PREFIX="${stage}" TARN_TEST_RUNNER=qemu-aarch64-static ctest --preset release -L integration
+fi
+
+# --- Fuzz stage: its own build (build/fuzz, clang); skipped, saying why, without clang's fuzzer runtime ---
+scripts/install-deps.sh --optional clang libclang-rt-14-dev
+if ! command -v clang++ >/dev/null || ! dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed"; then
+    echo "=== fuzz: SKIPPED: clang++ or libclang-rt-14-dev (libFuzzer) not found (as root, scripts/test.sh installs them)"
+else
+    echo "=== fuzz: every target"
+    scripts/fuzz.sh
 fi

@@ -1,4 +1,5 @@
-// Console argument splitting: single blanks, empty words, base-0 numbers and the limits that are refused.
+// Console argument words: base-0 numbers, the word list's end, the refusal lines and row lookup (the splitting rules
+// themselves are checked by tests/fuzz/fuzz_console.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,20 +8,6 @@
 #include "tarn_console_words.h"
 
 namespace {
-
-TEST(ConsoleWords, SplitsAtSingleBlanksAndCountsEmptyWords) {
-    ConsoleWords words;
-    ASSERT_EQ(0, words.Split("4 -10 0 10", 7));
-    EXPECT_EQ(4u, words.Count());
-    EXPECT_STREQ("-10", words.Word(1));
-
-    ASSERT_EQ(0, words.Split("1  1", 7));
-    EXPECT_EQ(3u, words.Count());
-    EXPECT_STREQ("", words.Word(1));
-
-    ASSERT_EQ(0, words.Split("", 5));
-    EXPECT_EQ(1u, words.Count());
-}
 
 TEST(ConsoleWords, NumbersAreBaseZeroAndWrapToTheirWidth) {
     ConsoleWords words;
@@ -42,22 +29,6 @@ TEST(ConsoleWords, NothingIsReadPastTheWordList) {
     EXPECT_STREQ("", words.Word(1));
     EXPECT_EQ(0u, words.Number(1));
     EXPECT_STREQ("", words.Word(100));
-}
-
-TEST(ConsoleWords, RefusesMoreWordsThanFitAndTextOver127Characters) {
-    ConsoleWords words;
-    EXPECT_EQ(0, words.Split("1 2 3 4 5", 5));
-    EXPECT_EQ(-1, words.Split("1 2 3 4 5 6", 5));
-    EXPECT_EQ(0u, words.Count());
-    EXPECT_EQ(0, words.Split("26 1 2 3 4 5 6", 7));
-    EXPECT_EQ(-1, words.Split("26 1 2 3 4 5 6 7", 7));
-    EXPECT_EQ(-1, words.Split("1  2  3 4", 5)); // empty words count towards the limit
-
-    const std::string longest(127, '7');
-    EXPECT_EQ(0, words.Split(longest.c_str(), 5));
-    EXPECT_EQ(1u, words.Count());
-    const std::string tooLong(128, '7');
-    EXPECT_EQ(-1, words.Split(tooLong.c_str(), 5));
 }
 
 TEST(ConsoleWords, RefusalsPrintParamInvalidAndAZeroCountTakesAnyNumberOfWords) {

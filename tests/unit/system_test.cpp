@@ -55,31 +55,6 @@ TEST(Hwinfo, UnknownProjectPrintsTheValue) {
     }
 }
 
-TEST(Hwinfo, ValueEndsAtColonBlankOrEndAndKeeps31Characters) {
-    Hwinfo hwinfo = Tarn_ParseHwinfo("a=1 hwinfo=RV310:x b=2");
-    EXPECT_EQ(hwinfo.status, HwinfoStatus::kComplete);
-    EXPECT_STREQ(hwinfo.value.data(), "RV310");
-
-    hwinfo = Tarn_ParseHwinfo("hwinfo=COMM\n");
-    EXPECT_EQ(hwinfo.status, HwinfoStatus::kComplete);
-    EXPECT_STREQ(hwinfo.value.data(), "COMM\n");
-
-    const std::string exactly31(31, 'x');
-    hwinfo = Tarn_ParseHwinfo(("hwinfo=" + exactly31 + " q").c_str());
-    EXPECT_EQ(hwinfo.status, HwinfoStatus::kComplete);
-    EXPECT_EQ(std::string(hwinfo.value.data()), exactly31);
-
-    hwinfo = Tarn_ParseHwinfo(("hwinfo=" + exactly31).c_str());
-    EXPECT_EQ(hwinfo.status, HwinfoStatus::kComplete);
-
-    hwinfo = Tarn_ParseHwinfo(("hwinfo=" + exactly31 + "yz:q").c_str());
-    EXPECT_EQ(hwinfo.status, HwinfoStatus::kTooLong);
-    EXPECT_EQ(std::string(hwinfo.value.data()), exactly31);
-    EXPECT_EQ(hwinfo.value.back(), '\0');
-
-    EXPECT_EQ(Tarn_ParseHwinfo("hwinf=RV310").status, HwinfoStatus::kAbsent);
-}
-
 TEST(SystemObject, GetProjFillsOrLeavesTheBuffer) {
     char project[kHwinfoSize];
 

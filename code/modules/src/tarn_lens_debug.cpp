@@ -7,6 +7,7 @@
 #include "tarn_console.h"
 #include "tarn_console_words.h"
 #include "tarn_lens.h"
+#include "tarn_lens_debug.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr size_t kGetWords = 5;
 // The console's text buffer; a version is cut one byte short of it so the text stays terminated.
 constexpr size_t kReplyBuffer = 16;
 
-// The tool's link, used by every handler. Main thread only.
+// The operations table of the option being run (LensDebug_RunOption), used by every handler. Main thread only.
 LensOps *gpOps = nullptr;
 
 // ---- set (-s) ----
@@ -181,37 +182,44 @@ int Lens_HandleGetCmd(const char *pArgument) {
 
 } // namespace
 
+void LensDebug_RunOption(LensOps *pOps, int option, const char *pArgument) {
+    gpOps = pOps;
+    switch (option) {
+        case 'l':
+            gpOps->LoopTest();
+            break;
+        case 's':
+            Lens_HandleSetCmd(pArgument);
+            break;
+        case 'g':
+            Lens_HandleGetCmd(pArgument);
+            break;
+        case 'u':
+            gpOps->Upgrade(pArgument);
+            break;
+        case 'h':
+            PrintUsage();
+            break;
+        default:
+            break;
+    }
+}
+
 int Main_LensDebug(int argc, char *argv[]) {
     if (argc < 2) {
         PrintUsage();
         return 0;
     }
-    if (Lens_Create(&gpOps) != 0) {
+    LensOps *pOps = nullptr;
+    if (Lens_Create(&pOps) != 0) {
         TARN_ERR("lens create fail.\n");
         return -1;
     }
     int option = 0;
     while ((option = getopt(argc, argv, kOptions)) != -1) {
-        switch (option) {
-            case 'l':
-                gpOps->LoopTest();
-                break;
-            case 's':
-                Lens_HandleSetCmd(optarg);
-                break;
-            case 'g':
-                Lens_HandleGetCmd(optarg);
-                break;
-            case 'u':
-                gpOps->Upgrade(optarg);
-                break;
-            case 'h':
-                PrintUsage();
-                break;
-            default:
-                break;
-        }
+        LensDebug_RunOption(pOps, option, optarg);
     }
-    Lens_Delete(&gpOps);
+    Lens_Delete(&pOps);
+    gpOps = nullptr;
     return 0;
 }

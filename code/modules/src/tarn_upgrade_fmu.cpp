@@ -128,6 +128,10 @@ int Fmu_InitUart() {
     return result.status == FdioStatus::Ok ? 0 : -1;
 }
 
+void Fmu_SetLine(int fd) {
+    g_fmu.serialFd = fd;
+}
+
 void Fmu_DeinitUart() {
     if (g_fmu.serialFd >= 0) {
         close(g_fmu.serialFd);

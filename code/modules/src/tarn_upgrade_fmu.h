@@ -29,6 +29,9 @@ int Main_UpgradeFmu(int argc, char *argv[]);
 void Fmu_Usage();
 
 int Fmu_InitUart();
+// The descriptor the protocol operations read and write: Fmu_InitUart sets it; the fuzz harness hands in one end
+// of a socket pair.
+void Fmu_SetLine(int fd);
 void Fmu_DeinitUart();
 int Fmu_Recv(uint8_t *buffer, uint32_t count);
 int Fmu_Send(const uint8_t *buffer, uint32_t count);

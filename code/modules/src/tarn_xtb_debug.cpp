@@ -10,6 +10,7 @@
 #include "tarn_console_words.h"
 #include "tarn_time.h"
 #include "tarn_xtb.h"
+#include "tarn_xtb_debug.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ constexpr size_t kOtherWords = 5;
 constexpr uint64_t kWatchIdleUs = 100000;
 constexpr uint64_t kRecordStepUs = 1000000;
 
-// The tool's link, used by every handler. Main thread only.
+// The operations table of the option being run (XtbDebug_RunOption), used by every handler. Main thread only.
 XtbOps *gpOps = nullptr;
 
 // An information line whose body is formatted from a table's format.
@@ -559,40 +560,47 @@ int Xtb_HandleUpgradeCmd(const char *pArgument) {
 
 } // namespace
 
+void XtbDebug_RunOption(XtbOps *pOps, int option, const char *pArgument) {
+    gpOps = pOps;
+    switch (option) {
+        case 'l':
+            gpOps->LoopTest();
+            break;
+        case 's':
+            Xtb_HandleSetCmd(pArgument);
+            break;
+        case 'g':
+            Xtb_HandleGetCmd(pArgument);
+            break;
+        case 'p':
+            Xtb_HandlePutCmd(pArgument);
+            break;
+        case 'v':
+            Xtb_HandleVersionCmd(pArgument);
+            break;
+        case 'u':
+            Xtb_HandleUpgradeCmd(pArgument);
+            break;
+        default:
+            break;
+    }
+}
+
 int Main_XtbDebug(int argc, char *argv[]) {
     if (argc < 2) {
         PrintUsage();
         return 0;
     }
-    if (Xtb_Create(&gpOps) != 0) {
+    XtbOps *pOps = nullptr;
+    if (Xtb_Create(&pOps) != 0) {
         TARN_ERR("xtb create fail.\n");
         return -1;
     }
     int option = 0;
     while ((option = getopt(argc, argv, kOptions)) != -1) {
-        switch (option) {
-            case 'l':
-                gpOps->LoopTest();
-                break;
-            case 's':
-                Xtb_HandleSetCmd(optarg);
-                break;
-            case 'g':
-                Xtb_HandleGetCmd(optarg);
-                break;
-            case 'p':
-                Xtb_HandlePutCmd(optarg);
-                break;
-            case 'v':
-                Xtb_HandleVersionCmd(optarg);
-                break;
-            case 'u':
-                Xtb_HandleUpgradeCmd(optarg);
-                break;
-            default:
-                break;
-        }
+        XtbDebug_RunOption(pOps, option, optarg);
     }
-    Xtb_Delete(&gpOps);
+    Xtb_Delete(&pOps);
+    gpOps = nullptr;
     return 0;
 }
