@@ -24,7 +24,7 @@ const std::array<CommandEntry, kCommandCount> kCommandTable = {{
     {"priuenv", Main_PriUenv},
     {"setuenv", Main_SetUenv},
     {"binmerge", Main_Binmerge},
-    {"upgrade_hi3519", Main_NotBuilt},
+    {"upgrade_hi3519", Main_UpgradeHi3519},
     {"lens_debug", Main_LensDebug},
     {"upgrade_fmu_super", Main_NotBuilt},
 }};

@@ -27,3 +27,4 @@ int Main_PriUenv(int argc, char *argv[]);
 int Main_SetUenv(int argc, char *argv[]);
 int Main_Binmerge(int argc, char *argv[]);
 int Main_UpgradeDm368(int argc, char *argv[]);
+int Main_UpgradeHi3519(int argc, char *argv[]);
