@@ -1,0 +1,140 @@
+// Power cut at, and failure of, every erase and page write of clean partition upgrades: the board must
+// always boot a whole set. Cuts inside the one-copy windows (boot loader, environment) are counted apart:
+// there the environment must be the old one, the new one or unreadable, never another valid block.
+#include "flash_fixture.h"
+#include "tarn_crc.h"
+#include "tarn_merged_image.h"
+
+namespace {
+
+using namespace bench_test;
+
+std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t index = 0; index < size; ++index) {
+        bytes[index] = static_cast<uint8_t>(index * 31 + seed);
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> Merge(const std::vector<std::pair<int, std::vector<uint8_t>>> &components) {
+    std::vector<uint8_t> image;
+    for (const auto &[type, bytes] : components) {
+        uint8_t head[kMergedHeadSize];
+        Merged_PackHead(type, static_cast<uint32_t>(bytes.size()), Crc_Crc32Raw(bytes.data(), bytes.size()), head);
+        image.insert(image.end(), head, head + sizeof head);
+        image.insert(image.end(), bytes.begin(), bytes.end());
+    }
+    return image;
+}
+
+// The requests of one kind in a clean run's journal, each marked true when it is on mtd0 (boot loader and
+// environment: one copy).
+std::vector<bool> Requests(const std::string &journal, const std::string &kind) {
+    std::vector<bool> onMtd0;
+    for (const std::string &line : JournalLines(journal, kind)) {
+        onMtd0.push_back(line.compare(0, kind.size() + 6, kind + " mtd0 ") == 0);
+    }
+    return onMtd0;
+}
+
+struct Tally {
+    int cases = 0;
+    int inWindows = 0;
+    int unbootable = 0;
+};
+
+class PartitionFaultMatrixSlow : public FlashTest {
+protected:
+    const std::vector<std::string> oldVariables_ = {"bootargs=mem=512M ubi.mtd=2", "bootpart=0",
+                                                    "bootcmd=nand read 0x82000000 0x100000 0xa00000;bootm 0x82000000"};
+    tarn::bench::BootImages sets_[2] = {{Pattern(4000, 1), Pattern(4096, 2), Pattern(2048, 3)},
+                                        {Pattern(6000, 4), Pattern(3 * 2048, 5), Pattern(2048, 6)}};
+    int folder_ = 0;
+
+    // A board running set 1, with set 1's images and the old environment, on fresh images.
+    void Fresh() {
+        UseBoard("hi3519", {}, "flash-" + std::to_string(folder_++));
+        Bench().Settings().kernelCommandLine = "mem=512M ubi.mtd=2\n";
+        PutEnvironment(oldVariables_);
+        ASSERT_EQ(tarn::bench::WriteFlash(Flash(), 0x100000, sets_[0].kernel), 0);
+        ASSERT_EQ(tarn::bench::WriteFlash(Flash(), 0xB00000, sets_[0].rootfs), 0);
+        ASSERT_EQ(tarn::bench::WriteFlash(Flash(), 0x3D00000, sets_[0].appfs), 0);
+    }
+
+    // Runs the upgrade under each fault of every request of the clean run, checking the board after each.
+    Tally RunMatrix(const std::vector<std::string> &arguments) {
+        Fresh();
+        Bench().TakeFlashJournal();
+        const ToolRun clean = Run("upgrade_hi3519", arguments);
+        EXPECT_EQ(clean.exitStatus, 0) << clean.out;
+        const std::vector<uint8_t> newBlock = EnvironmentBlock();
+        const std::string journal = Bench().TakeFlashJournal();
+        Fresh();
+        const std::vector<uint8_t> oldBlock = EnvironmentBlock();
+        Tally tally;
+        for (const char *kind : {"MEMERASE", "write"}) {
+            const std::vector<bool> requests = Requests(journal, kind);
+            EXPECT_FALSE(requests.empty()) << kind;
+            for (size_t index = 0; index < requests.size(); ++index) {
+                for (const char *fault : {"cut", "fail"}) {
+                    Fresh();
+                    Flash().faults = {std::string(fault) + " " + (std::string(kind) == "write" ? "write" : "erase") +
+                                      " " + std::to_string(index + 1)};
+                    const ToolRun run = Run("upgrade_hi3519", arguments);
+                    const std::string label = std::string(fault) + " " + kind + " " + std::to_string(index + 1);
+                    ++tally.cases;
+                    if (std::string(fault) == "cut") {
+                        EXPECT_EQ(run.exitStatus, 128 + SIGKILL) << label;
+                    } else {
+                        EXPECT_EQ(run.exitStatus, 255) << label << run.out;
+                    }
+                    const std::vector<uint8_t> block = EnvironmentBlock();
+                    bool valid = false;
+                    tarn::bench::ParseEnvironment(block, &valid);
+                    if (requests[index]) {
+                        ++tally.inWindows;
+                        EXPECT_TRUE(!valid || block == oldBlock || block == newBlock) << label << ": mixed environment";
+                        // The sets are untouched in the windows: set 1 still holds its images.
+                        const tarn::bench::BootImages untouched[2] = {sets_[0], {}};
+                        Bench().Settings().flash.faults.clear();
+                        EXPECT_TRUE(!valid || block == newBlock ||
+                                    tarn::bench::CheckHi3519Boot(Flash(), untouched).Boots())
+                            << label;
+                        continue;
+                    }
+                    const tarn::bench::BootCheck boot = tarn::bench::CheckHi3519Boot(Flash(), sets_);
+                    tally.unbootable += !boot.Boots();
+                    EXPECT_TRUE(boot.Boots()) << label << ": set " << boot.set << " whole " << boot.whole;
+                    if (std::string(fault) == "fail") {
+                        EXPECT_EQ(boot.set, 1) << label << ": switched after a failure";
+                    }
+                }
+            }
+        }
+        return tally;
+    }
+};
+
+TEST_F(PartitionFaultMatrixSlow, AllFromAMergedImageAlwaysBootsAWholeSet) {
+    PlaceFile("release.img", Merge({{kMergedUboot, Pattern(4096, 9)},
+                                    {kMergedKernel, sets_[1].kernel},
+                                    {kMergedRootfs, sets_[1].rootfs},
+                                    {kMergedAppfs, sets_[1].appfs}}));
+    const Tally tally = RunMatrix({"-a", "release.img"});
+    printf("-a: %d fault cases, %d in the one-copy windows, %d unbootable\n", tally.cases, tally.inWindows,
+           tally.unbootable);
+    EXPECT_EQ(tally.unbootable, 0);
+}
+
+TEST_F(PartitionFaultMatrixSlow, SeparateImagesThenSwitchAlwaysBootAWholeSet) {
+    PlaceFile("k.img", sets_[1].kernel);
+    PlaceFile("r.img", sets_[1].rootfs);
+    PlaceFile("p.img", sets_[1].appfs);
+    const Tally tally = RunMatrix({"-k", "k.img", "-r", "r.img", "-p", "p.img", "-s"});
+    printf("-k -r -p -s: %d fault cases, %d in the one-copy windows, %d unbootable\n", tally.cases, tally.inWindows,
+           tally.unbootable);
+    EXPECT_EQ(tally.unbootable, 0);
+}
+
+} // namespace
