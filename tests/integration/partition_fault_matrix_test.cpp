@@ -50,7 +50,7 @@ protected:
                                                     "bootcmd=nand read 0x82000000 0x100000 0xa00000;bootm 0x82000000"};
     tarn::bench::BootImages sets_[2] = {{Pattern(4000, 1), Pattern(4096, 2), Pattern(2048, 3)},
                                         {Pattern(6000, 4), Pattern(3 * 2048, 5), Pattern(2048, 6)}};
-    int folder_ = 0;
+    int folder_ = 0; // every board gets fresh images
 
     // A board running set 1, with set 1's images and the old environment, on fresh images.
     void Fresh() {
@@ -135,6 +135,61 @@ TEST_F(PartitionFaultMatrixSlow, SeparateImagesThenSwitchAlwaysBootAWholeSet) {
     printf("-k -r -p -s: %d fault cases, %d in the one-copy windows, %d unbootable\n", tally.cases, tally.inWindows,
            tally.unbootable);
     EXPECT_EQ(tally.unbootable, 0);
+}
+
+} // namespace
+
+namespace {
+
+// DM368: one copy, so a cut may leave the target partly written; nothing else may change, and a clean retry
+// after a failed attempt leaves the whole image.
+TEST_F(PartitionFaultMatrixSlow, Dm368ChangesOnlyItsTargetAndARetryMendsIt) {
+    const std::vector<uint8_t> image = Pattern(5 * 2048 + 100, 7);
+    PlaceFile("fs.img", image);
+    std::vector<uint8_t> padded = image;
+    padded.resize(6 * 2048, 0xFF);
+    const std::vector<uint8_t> kernel = Pattern(4096, 8);
+    const std::vector<uint8_t> data = Pattern(4096, 9);
+    int cases = 0;
+    for (const char *tool : {"upgrade_dm368_fs", "upgrade_dm368_kernel"}) {
+        const bool fs = std::string(tool) == "upgrade_dm368_fs";
+        const uint64_t target = fs ? 0xA00000 : 0x500000, other = fs ? 0x500000 : 0xA00000;
+        auto fresh = [&] {
+            UseBoard("dm368", {}, "flash-" + std::to_string(folder_++));
+            Flash().faults.clear();
+            ASSERT_EQ(tarn::bench::WriteFlash(Flash(), other, kernel), 0);
+            ASSERT_EQ(tarn::bench::WriteFlash(Flash(), 0x3A00000, data), 0);
+        };
+        fresh();
+        Bench().TakeFlashJournal();
+        ASSERT_EQ(Run(tool, {"fs.img"}).exitStatus, 0);
+        const std::string journal = Bench().TakeFlashJournal();
+        for (const char *kind : {"erase", "write"}) {
+            const size_t count = JournalLines(journal, std::string(kind) == "erase" ? "MEMERASE" : "write").size();
+            for (size_t index = 1; index <= count; ++index) {
+                for (const char *fault : {"cut", "fail"}) {
+                    fresh();
+                    const std::string label =
+                        std::string(tool) + " " + fault + " " + kind + " " + std::to_string(index);
+                    Flash().faults = {std::string(fault) + " " + kind + " " + std::to_string(index)};
+                    const ToolRun run = Run(tool, {"fs.img"});
+                    ++cases;
+                    EXPECT_EQ(tarn::bench::ReadFlash(Flash(), other, kernel.size()), kernel) << label;
+                    EXPECT_EQ(tarn::bench::ReadFlash(Flash(), 0x3A00000, data.size()), data) << label;
+                    if (std::string(fault) == "fail") {
+                        // The retry after the one failure mends it.
+                        EXPECT_EQ(run.exitStatus, 0) << label << run.out;
+                    } else {
+                        EXPECT_EQ(run.exitStatus, 128 + SIGKILL) << label;
+                        Flash().faults.clear();
+                        EXPECT_EQ(Run(tool, {"fs.img"}).exitStatus, 0) << label;
+                    }
+                    EXPECT_EQ(tarn::bench::ReadFlash(Flash(), target, padded.size()), padded) << label;
+                }
+            }
+        }
+    }
+    printf("dm368: %d fault cases\n", cases);
 }
 
 } // namespace
