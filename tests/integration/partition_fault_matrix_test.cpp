@@ -2,31 +2,10 @@
 // always boot a whole set. Cuts inside the one-copy windows (boot loader, environment) are counted apart:
 // there the environment must be the old one, the new one or unreadable, never another valid block.
 #include "flash_fixture.h"
-#include "tarn_crc.h"
-#include "tarn_merged_image.h"
 
 namespace {
 
 using namespace bench_test;
-
-std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t index = 0; index < size; ++index) {
-        bytes[index] = static_cast<uint8_t>(index * 31 + seed);
-    }
-    return bytes;
-}
-
-std::vector<uint8_t> Merge(const std::vector<std::pair<int, std::vector<uint8_t>>> &components) {
-    std::vector<uint8_t> image;
-    for (const auto &[type, bytes] : components) {
-        uint8_t head[kMergedHeadSize];
-        Merged_PackHead(type, static_cast<uint32_t>(bytes.size()), Crc_Crc32Raw(bytes.data(), bytes.size()), head);
-        image.insert(image.end(), head, head + sizeof head);
-        image.insert(image.end(), bytes.begin(), bytes.end());
-    }
-    return image;
-}
 
 // The requests of one kind in a clean run's journal, each marked true when it is on mtd0 (boot loader and
 // environment: one copy).
@@ -117,10 +96,10 @@ protected:
 };
 
 TEST_F(PartitionFaultMatrixSlow, AllFromAMergedImageAlwaysBootsAWholeSet) {
-    PlaceFile("release.img", Merge({{kMergedUboot, Pattern(4096, 9)},
-                                    {kMergedKernel, sets_[1].kernel},
-                                    {kMergedRootfs, sets_[1].rootfs},
-                                    {kMergedAppfs, sets_[1].appfs}}));
+    PlaceFile("release.img", MergeImage({{kMergedUboot, Pattern(4096, 9)},
+                                         {kMergedKernel, sets_[1].kernel},
+                                         {kMergedRootfs, sets_[1].rootfs},
+                                         {kMergedAppfs, sets_[1].appfs}}));
     const Tally tally = RunMatrix({"-a", "release.img"});
     printf("-a: %d fault cases, %d in the one-copy windows, %d unbootable\n", tally.cases, tally.inWindows,
            tally.unbootable);

@@ -7,14 +7,6 @@ namespace {
 
 using namespace bench_test;
 
-std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t index = 0; index < size; ++index) {
-        bytes[index] = static_cast<uint8_t>(index * 7 + seed + index / 251);
-    }
-    return bytes;
-}
-
 class UpgradeDm368Test : public FlashTest {
 protected:
     void SetUp() override {

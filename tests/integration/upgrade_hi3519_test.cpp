@@ -2,8 +2,6 @@
 // environment, the switch as one environment write, and a merged image checked whole before any erase.
 #include "console_lines.h"
 #include "flash_fixture.h"
-#include "tarn_crc.h"
-#include "tarn_merged_image.h"
 
 namespace {
 
@@ -12,26 +10,6 @@ using namespace bench_test;
 constexpr uint32_t kKernel1 = 0x100000, kKernel2 = 0x7900000, kRootfs2 = 0x8300000, kAppfs2 = 0xB500000;
 const char *const kSet1Cmd = "bootcmd=nand read 0x82000000 0x100000 0xa00000;bootm 0x82000000";
 const char *const kSet2Cmd = "bootcmd=nand read 0x82000000 0x7900000 0xa00000;bootm 0x82000000";
-
-std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t index = 0; index < size; ++index) {
-        bytes[index] = static_cast<uint8_t>(index * 13 + seed + index / 509);
-    }
-    return bytes;
-}
-
-// A merged image of the given components (type, bytes) in order.
-std::vector<uint8_t> Merge(const std::vector<std::pair<int, std::vector<uint8_t>>> &components) {
-    std::vector<uint8_t> image;
-    for (const auto &[type, bytes] : components) {
-        uint8_t head[kMergedHeadSize];
-        Merged_PackHead(type, static_cast<uint32_t>(bytes.size()), Crc_Crc32Raw(bytes.data(), bytes.size()), head);
-        image.insert(image.end(), head, head + sizeof head);
-        image.insert(image.end(), bytes.begin(), bytes.end());
-    }
-    return image;
-}
 
 class UpgradeHi3519Test : public FlashTest {
 protected:
@@ -163,17 +141,17 @@ TEST_F(UpgradeHi3519Test, RefusedSwitchesAndFailedOptionsChangeNothing) {
 TEST_F(UpgradeHi3519Test, AMergedImageIsCheckedWholeBeforeAnyErase) {
     Boot("ubi.mtd=2", {"bootargs=ubi.mtd=2", "bootpart=0"});
     const std::vector<uint8_t> kernel = Pattern(3000, 1), rootfs = Pattern(4096, 2);
-    const std::vector<uint8_t> good = Merge({{kMergedKernel, kernel}, {kMergedRootfs, rootfs}});
+    const std::vector<uint8_t> good = MergeImage({{kMergedKernel, kernel}, {kMergedRootfs, rootfs}});
     std::vector<uint8_t> badLastCrc = good;
     badLastCrc.back() ^= 1;
     std::vector<uint8_t> truncatedHead = good;
     truncatedHead.insert(truncatedHead.end(), good.begin(), good.begin() + 10);
-    std::vector<uint8_t> wrapping = Merge({{kMergedKernel, kernel}});
+    std::vector<uint8_t> wrapping = MergeImage({{kMergedKernel, kernel}});
     std::vector<uint8_t> wrapHead(kMergedHeadSize);
     std::copy(good.begin(), good.begin() + kMergedHeadSize, wrapHead.begin());
     wrapHead[16] = wrapHead[17] = wrapHead[18] = wrapHead[19] = 0xFF;
     wrapping.insert(wrapping.end(), wrapHead.begin(), wrapHead.end());
-    const std::vector<uint8_t> duplicate = Merge({{kMergedKernel, kernel}, {kMergedKernel, kernel}});
+    const std::vector<uint8_t> duplicate = MergeImage({{kMergedKernel, kernel}, {kMergedKernel, kernel}});
     std::vector<uint8_t> unterminated = good;
     std::fill(unterminated.begin(), unterminated.begin() + 16, 'k');
     const std::vector<std::pair<std::string, std::vector<uint8_t>>> refused = {
