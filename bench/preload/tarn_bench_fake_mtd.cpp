@@ -9,6 +9,9 @@
 //   fail open|getinfo|getbad|read N every such request on /dev/mtdN fails with EIO
 //   fail write|erase COUNT          the COUNTth write or MEMERASE of the process (on any mtd) fails with EIO
 //   flip N OFFSET MASK              reads of byte OFFSET of /dev/mtdN come back XOR MASK
+//   cut write|erase COUNT           power fails during the COUNTth write or MEMERASE: the page is half
+//                                   programmed or the block's first half erased, then the process is killed
+//   mismatch COUNT                  the COUNTth read of the process comes back with its first byte inverted
 //
 // This runs inside other programs (the tool, mtd_debug): no C++ runtime, no allocation, and a lock around
 // the tables since the program may have threads.
@@ -21,7 +24,9 @@
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tarn_bench_nand.h"
@@ -68,8 +73,12 @@ Descriptor descriptors[kMaxDescriptors];
 int journalFd = -1;
 long failWriteAt = 0; // the nth write that fails; 0: none
 long failEraseAt = 0;
+long cutWriteAt = 0; // the nth write during which power fails; 0: none
+long cutEraseAt = 0;
+long mismatchReadAt = 0;
 long writes = 0;
 long erases = 0;
+long reads = 0;
 
 template <typename Function> void Resolve(Function &function, const char *name) {
     function = reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
@@ -127,6 +136,10 @@ void ParseLine(char *line) {
                device->chip.flipCount < tarn::bench::kNandMaxFlips) {
         device->chip.flips[device->chip.flipCount++] = {static_cast<uint32_t>(strtoul(words[2], nullptr, 0)),
                                                         static_cast<uint8_t>(strtoul(words[3], nullptr, 0))};
+    } else if (strcmp(words[0], "cut") == 0 && count >= 3) {
+        (strcmp(words[1], "write") == 0 ? cutWriteAt : cutEraseAt) = strtol(words[2], nullptr, 0);
+    } else if (strcmp(words[0], "mismatch") == 0) {
+        mismatchReadAt = strtol(words[1], nullptr, 0);
     } else if (strcmp(words[0], "fail") == 0 && count >= 3) {
         const long value = strtol(words[2], nullptr, 0);
         Device *target = value >= 0 && value < kMaxDevices ? &devices[value] : nullptr;
@@ -293,6 +306,41 @@ int OpenAt(int dirfd, const char *path, int flags, int mode) {
     return n >= 0 ? OpenMtd(n, dirfd, path, flags, mode) : Calls().openat(dirfd, path, flags, mode);
 }
 
+// Power fails: the journal says where, and the process ends as a machine losing power would, at once.
+[[noreturn]] void PowerCut(const char *request, int device, unsigned long long position) {
+    Journal("cut %s mtd%d 0x%llx", request, device, position);
+    kill(getpid(), SIGKILL);
+    for (;;) {
+        pause();
+    }
+}
+
+// The first half of a page programmed, the rest left as it was: the chip was cut off mid-program.
+void ProgramHalf(const tarn::bench::NandIo &io, const NandChip &chip, uint64_t position, const void *buffer,
+                 size_t count) {
+    uint8_t page[tarn::bench::kNandPageSize];
+    memset(page, 0xFF, sizeof page);
+    if (count >= sizeof page) {
+        memcpy(page, buffer, sizeof page / 2);
+        tarn::bench::NandProgram(io, chip, position, page, sizeof page);
+    }
+}
+
+// The first half of an erase block erased, the rest left as it was. Past the image's end all is erased
+// already (and writing there would leave a hole of zeros).
+void EraseHalf(const NandChip &chip, uint64_t start) {
+    struct stat image {};
+    if (fstat(chip.imageFd, &image) != 0 || start >= static_cast<uint64_t>(image.st_size)) {
+        return;
+    }
+    uint8_t erased[tarn::bench::kNandPageSize];
+    memset(erased, 0xFF, sizeof erased);
+    for (uint64_t at = start; at < start + tarn::bench::kNandBlockSize / 2 && at < static_cast<uint64_t>(image.st_size);
+         at += sizeof erased) {
+        (void)!real.pwrite(chip.imageFd, erased, sizeof erased, static_cast<off_t>(at));
+    }
+}
+
 // The lock is held by the caller for every request on a mtd descriptor.
 ssize_t ReadMtd(Descriptor &descriptor, void *buffer, size_t count, uint64_t position, bool advance) {
     Device &device = devices[descriptor.device];
@@ -300,6 +348,9 @@ ssize_t ReadMtd(Descriptor &descriptor, void *buffer, size_t count, uint64_t pos
     const tarn::bench::NandIo io{real.pread, real.pwrite};
     const ssize_t result =
         (device.faults & kFailRead) != 0 ? -EIO : tarn::bench::NandRead(io, device.chip, position, buffer, count);
+    if (++reads == mismatchReadAt && result > 0) {
+        static_cast<uint8_t *>(buffer)[0] ^= 0xFF;
+    }
     if (result > 0 && advance) {
         descriptor.position += static_cast<uint64_t>(result);
     }
@@ -314,6 +365,10 @@ ssize_t WriteMtd(Descriptor &descriptor, const void *buffer, size_t count, uint6
     device.chip.imageFd = descriptor.fd;
     const tarn::bench::NandIo io{real.pread, real.pwrite};
     ssize_t result = -EBADF;
+    if (descriptor.writable && writes + 1 == cutWriteAt) {
+        ProgramHalf(io, device.chip, position, buffer, count);
+        PowerCut("write", descriptor.device, static_cast<unsigned long long>(position));
+    }
     if (descriptor.writable) {
         result = ++writes == failWriteAt ? -EIO : tarn::bench::NandProgram(io, device.chip, position, buffer, count);
     }
@@ -365,6 +420,10 @@ int IoctlMtd(Descriptor &descriptor, unsigned long request, void *argument) {
         case MEMERASE: {
             erase_info_user erase{};
             memcpy(&erase, argument, sizeof erase);
+            if (descriptor.writable && erases + 1 == cutEraseAt) {
+                EraseHalf(device.chip, erase.start);
+                PowerCut("erase", descriptor.device, erase.start);
+            }
             if (!descriptor.writable) {
                 result = -EPERM;
             } else {

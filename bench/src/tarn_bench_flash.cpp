@@ -192,3 +192,81 @@ int ReadVariableLines(const std::string &path, std::vector<std::string> &variabl
 }
 
 } // namespace tarn::bench
+
+namespace tarn::bench {
+
+namespace {
+
+// The Hi3519's two sets as its boot loader and kernel know them: kernel, root and application file systems.
+constexpr uint64_t kSetOffsets[2][3] = {{0x100000, 0xB00000, 0x3D00000}, {0x7900000, 0x8300000, 0xB500000}};
+constexpr const char *kSetKernelRead[2] = {"nand read 0x82000000 0x100000 0xa00000",
+                                           "nand read 0x82000000 0x7900000 0xa00000"};
+
+std::string Variable(const std::vector<std::string> &variables, const std::string &name) {
+    for (const std::string &variable : variables) {
+        if (variable.compare(0, name.size() + 1, name + "=") == 0) {
+            return variable.substr(name.size() + 1);
+        }
+    }
+    return {};
+}
+
+bool Holds(const FlashSettings &flash, uint64_t offset, const std::vector<uint8_t> &image) {
+    if (image.empty()) {
+        return true;
+    }
+    std::vector<uint8_t> padded = image;
+    padded.resize((image.size() + kNandPageSize - 1) / kNandPageSize * kNandPageSize, 0xFF);
+    return ReadFlash(flash, offset, padded.size()) == padded;
+}
+
+} // namespace
+
+BootCheck CheckHi3519Boot(const FlashSettings &flash, const BootImages (&sets)[2]) {
+    BootCheck check;
+    const std::vector<std::string> variables =
+        ParseEnvironment(ReadFlash(flash, kEnvironmentOffset, kEnvironmentSize), &check.environmentValid);
+    const std::string bootargs = Variable(variables, "bootargs");
+    check.set = bootargs.find("ubi.mtd=2") != std::string::npos   ? 1
+                : bootargs.find("ubi.mtd=5") != std::string::npos ? 2
+                                                                  : 0;
+    if (check.set == 0) {
+        return check;
+    }
+    const int index = check.set - 1;
+    check.commandAgrees = Variable(variables, "bootcmd").find(kSetKernelRead[index]) == 0;
+    const BootImages &images = sets[index];
+    check.whole = Holds(flash, kSetOffsets[index][0], images.kernel) &&
+                  Holds(flash, kSetOffsets[index][1], images.rootfs) &&
+                  Holds(flash, kSetOffsets[index][2], images.appfs);
+    return check;
+}
+
+std::string NextCommandLine(const FlashSettings &flash) {
+    bool valid = false;
+    const std::string bootargs =
+        Variable(ParseEnvironment(ReadFlash(flash, kEnvironmentOffset, kEnvironmentSize), &valid), "bootargs");
+    return valid && !bootargs.empty() ? bootargs + "\n" : std::string();
+}
+
+std::map<std::pair<std::string, uint64_t>, int> ProgramCounts(const std::string &journal) {
+    std::map<std::pair<std::string, uint64_t>, int> counts;
+    for (size_t begin = 0; begin < journal.size();) {
+        size_t end = journal.find('\n', begin);
+        end = end == std::string::npos ? journal.size() : end;
+        char device[16] = {};
+        unsigned long long position = 0;
+        size_t size = 0;
+        long long result = 0;
+        if (sscanf(journal.c_str() + begin, "write %15s 0x%llx %zu = %lld", device, &position, &size, &result) == 4 &&
+            result > 0) {
+            for (uint64_t page = position; page < position + static_cast<uint64_t>(result); page += kNandPageSize) {
+                ++counts[{device, page}];
+            }
+        }
+        begin = end + 1;
+    }
+    return counts;
+}
+
+} // namespace tarn::bench

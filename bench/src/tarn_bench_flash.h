@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,33 @@ std::vector<std::string> ParseEnvironment(const std::vector<uint8_t> &block, boo
 
 // Reads "name=value" lines (blank lines and lines starting with '#' skipped); -1 after printing why.
 int ReadVariableLines(const std::string &path, std::vector<std::string> &variables);
+
+} // namespace tarn::bench
+
+namespace tarn::bench {
+
+// What a Hi3519's boot loader would do with the flash as it is: which set its environment boots, and
+// whether that set holds whole images.
+struct BootImages {
+    std::vector<uint8_t> kernel, rootfs, appfs; // an empty one is not checked
+};
+
+struct BootCheck {
+    bool environmentValid = false; // CRC and list good
+    int set = 0;                   // 1 for ubi.mtd=2, 2 for ubi.mtd=5 in bootargs; 0 for neither
+    bool commandAgrees = false;    // bootcmd reads that set's kernel
+    bool whole = false;            // the set holds its images (each padded with 0xFF to a whole page)
+
+    bool Boots() const { return environmentValid && set != 0 && commandAgrees && whole; }
+};
+
+// sets[0] are the images set 1 should hold, sets[1] set 2's.
+BootCheck CheckHi3519Boot(const FlashSettings &flash, const BootImages (&sets)[2]);
+
+// The kernel command line the next boot gets: bootargs with a newline, or the empty text without one.
+std::string NextCommandLine(const FlashSettings &flash);
+
+// Programs per page ("mtdN", page offset in it) in a driver journal.
+std::map<std::pair<std::string, uint64_t>, int> ProgramCounts(const std::string &journal);
 
 } // namespace tarn::bench

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <getopt.h>
 #include <iterator>
@@ -45,26 +46,42 @@ constexpr const char kUsage[] =
     "                      directory removed at the end)\n"
     "  --bad-block N       erase block N of the whole chip is bad (counted from 0 at mtd0; repeatable)\n"
     "  --env FILE          write a boot-loader environment of FILE's name=value lines at 0x80000 first\n"
+    "  --fault LINE        a line for the fake driver (repeatable): 'cut write N' / 'cut erase N' (power fails\n"
+    "                      during the Nth page write or erase: half programmed or erased, the tool killed),\n"
+    "                      'fail write N', 'fail erase N', 'mismatch N' (the Nth read comes back different)\n"
+    "  --reboot            the kernel command line is what the environment's bootargs says (after --env)\n"
+    "  --boot-check        after the tool, say which set a hi3519's boot loader would start\n"
     "  --help              this text\n"
     "\n"
     "Serial lines without a simulator are connected to nothing.\n";
 
-enum Option { kHwinfo = 1, kCmdline, kCard, kFile, kSim, kPrefix, kQemu, kFlash, kImages, kBadBlock, kEnv, kHelp };
+enum Option {
+    kHwinfo = 1,
+    kCmdline,
+    kCard,
+    kFile,
+    kSim,
+    kPrefix,
+    kQemu,
+    kFlash,
+    kImages,
+    kBadBlock,
+    kEnv,
+    kFault,
+    kReboot,
+    kBootCheck,
+    kHelp
+};
 
 constexpr option kOptions[] = {
-    {"hwinfo", required_argument, nullptr, kHwinfo},
-    {"cmdline", required_argument, nullptr, kCmdline},
-    {"card", required_argument, nullptr, kCard},
-    {"file", required_argument, nullptr, kFile},
-    {"sim", required_argument, nullptr, kSim},
-    {"prefix", required_argument, nullptr, kPrefix},
-    {"qemu", no_argument, nullptr, kQemu},
-    {"flash", required_argument, nullptr, kFlash},
-    {"images", required_argument, nullptr, kImages},
-    {"bad-block", required_argument, nullptr, kBadBlock},
-    {"env", required_argument, nullptr, kEnv},
-    {"help", no_argument, nullptr, kHelp},
-    {nullptr, 0, nullptr, 0},
+    {"hwinfo", required_argument, nullptr, kHwinfo}, {"cmdline", required_argument, nullptr, kCmdline},
+    {"card", required_argument, nullptr, kCard},     {"file", required_argument, nullptr, kFile},
+    {"sim", required_argument, nullptr, kSim},       {"prefix", required_argument, nullptr, kPrefix},
+    {"qemu", no_argument, nullptr, kQemu},           {"flash", required_argument, nullptr, kFlash},
+    {"images", required_argument, nullptr, kImages}, {"bad-block", required_argument, nullptr, kBadBlock},
+    {"env", required_argument, nullptr, kEnv},       {"fault", required_argument, nullptr, kFault},
+    {"reboot", no_argument, nullptr, kReboot},       {"boot-check", no_argument, nullptr, kBootCheck},
+    {"help", no_argument, nullptr, kHelp},           {nullptr, 0, nullptr, 0},
 };
 
 constexpr int kBenchFailed = 125;
@@ -88,6 +105,9 @@ struct Scenario {
     std::vector<uint32_t> badBlocks;
     std::string environmentFile;
     std::vector<std::string> environment; // name=value, written before the tool runs
+    std::vector<std::string> faults;      // the fake driver's fault lines
+    bool reboot = false;
+    bool bootCheck = false;
 };
 
 // One step of the demo: what it shows, then the tool and its arguments. A null tool stands for the first
@@ -107,6 +127,12 @@ constexpr size_t kDemoFirmwareSize = 1024;
 // The small release the demo merges: boot loader, kernel, root and application file systems.
 constexpr const char *kDemoRelease[] = {"u-boot.bin", "uImage", "rootfs.ubi", "appfs.ubi"};
 constexpr size_t kDemoReleaseSizes[] = {4096, 20000, 65536, 8192};
+// Stands in the steps for the merged image's name, which carries today's date.
+constexpr const char kDemoReleaseName[] = "@release";
+// A step that is no tool: the bench's boot check.
+constexpr const char kDemoBootCheck[] = "boot-check";
+constexpr const char kDemoSet1CommandLine[] =
+    "mem=512M console=ttyAMA0,115200 hwinfo=COMM ubi.mtd=2 root=ubi0:rootfs rootfstype=ubifs\n";
 // The demo computer's boot loader environment, on a hi3519 flash map.
 const std::vector<std::string> kDemoEnvironment = {
     "bootargs=mem=512M console=ttyAMA0,115200 ubi.mtd=2 root=ubi0:rootfs rootfstype=ubifs",
@@ -150,6 +176,20 @@ const std::vector<DemoStep> kDemoSteps = {
      "binmerge",
      {"-f", "orvox", "-v", "1.0", "-u", kDemoRelease[0], "-k", kDemoRelease[1], "-r", kDemoRelease[2], "-p",
       kDemoRelease[3]}},
+    {"Write that release into the set that is not running (set 1 runs: ubi.mtd=2 on the kernel command line): "
+     "the whole image checked first, then each component erased, written page by page and read back, then one "
+     "environment write switches to set 2. The boot-loader write leaves the environment's blocks alone.",
+     "upgrade_hi3519",
+     {"-a", kDemoReleaseName},
+     kDemoSet1CommandLine},
+    {"What the boot loader would do now: the environment's CRC, bootargs, bootcmd and the set's images.",
+     kDemoBootCheck,
+     {}},
+    {"Until the board reboots into set 2, a second upgrade is refused before it erases anything (set 2 is waiting "
+     "to boot; writing it again could leave it half written).",
+     "upgrade_hi3519",
+     {"-a", kDemoReleaseName},
+     kDemoSet1CommandLine},
     {"The flight controller's firmware upgrade: restart into the bootloader, sync, erase, program a 1 KiB image "
      "in 60-byte chunks with progress, check the CRC, restart. Most of its 16 s are the protocol's own waits.",
      "upgrade_fmu",
@@ -259,6 +299,15 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
             case kEnv:
                 scenario.environmentFile = optarg;
                 break;
+            case kFault:
+                scenario.faults.push_back(optarg);
+                break;
+            case kReboot:
+                scenario.reboot = true;
+                break;
+            case kBootCheck:
+                scenario.bootCheck = true;
+                break;
             case kHelp:
                 fputs(kUsage, stdout);
                 for (const tarn::bench::SimulatorKind &kind : tarn::bench::SimulatorKinds()) {
@@ -273,8 +322,9 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
         UsageError("%s", "no tool given");
     }
     if (scenario.flashBoard.empty() &&
-        (!scenario.imageDirectory.empty() || !scenario.badBlocks.empty() || !scenario.environmentFile.empty())) {
-        UsageError("%s", "--images, --bad-block and --env need --flash");
+        (!scenario.imageDirectory.empty() || !scenario.badBlocks.empty() || !scenario.environmentFile.empty() ||
+         !scenario.faults.empty() || scenario.reboot || scenario.bootCheck)) {
+        UsageError("%s", "--images, --bad-block, --env, --fault, --reboot and --boot-check need --flash");
     }
     return optind;
 }
@@ -291,7 +341,7 @@ public:
         }
         settings.install = tarn::bench::MakeToolInstall(prefix, scenario.qemu ? kQemuProgram : "");
         settings.kernelCommandLine = scenario.kernelCommandLine;
-        kernelCommandLine_ = scenario.kernelCommandLine;
+        kernelCommandLine_ = scenario.kernelCommandLine; // --reboot replaces it from the environment
         settings.cardDirectory = scenario.cardDirectory;
         settings.captureOutput = false;
         if (!scenario.flashBoard.empty() && OpenFlash(scenario, settings.flash) != 0) {
@@ -394,10 +444,37 @@ private:
                                                           tarn::bench::MakeEnvironment(variables)) != 0) {
             return -1;
         }
+        flash.faults = scenario.faults;
+        if (scenario.reboot) {
+            kernelCommandLine_ = tarn::bench::NextCommandLine(flash);
+            if (kernelCommandLine_.empty()) {
+                tarn::bench::ReportError("%s", "--reboot: the environment holds no valid bootargs");
+                return -1;
+            }
+        }
         return 0;
     }
 
 public:
+    // What the boot loader would start now; the images the sets should hold, when known.
+    void ReportBoot(const tarn::bench::BootImages (&sets)[2]) const {
+        tarn::bench::FlashSettings flash;
+        flash.devices = flashDevices_;
+        const tarn::bench::BootCheck check = tarn::bench::CheckHi3519Boot(flash, sets);
+        if (!check.environmentValid || check.set == 0) {
+            printf("boot check: %s\n", !check.environmentValid
+                                           ? "environment CRC or list broken: the board does not boot"
+                                           : "bootargs names no set: the board does not boot");
+            return;
+        }
+        const bool known = !sets[check.set - 1].kernel.empty();
+        printf("boot check: set %d boots (bootargs ubi.mtd=%d), bootcmd %s, images %s\n", check.set,
+               check.set == 1 ? 2 : 5, check.commandAgrees ? "reads its kernel" : "reads ANOTHER kernel",
+               !known        ? "not compared"
+               : check.whole ? "whole"
+                             : "NOT WHOLE");
+    }
+
 private:
     // Declaration order is destruction order in reverse: simulators go before the lines they read.
     std::vector<std::unique_ptr<tarn::bench::SimPort>> lines_;
@@ -432,16 +509,42 @@ void ShowStep(const char *explanation, const char *tool, const std::vector<std::
     printf("\n");
 }
 
+// The bytes of one component of the demo's release.
+std::vector<uint8_t> DemoComponent(size_t part) {
+    return std::vector<uint8_t>(kDemoReleaseSizes[part], static_cast<uint8_t>(0x11 * (part + 1)));
+}
+
+// binmerge's name for the demo release today.
+std::string DemoReleaseFile() {
+    const time_t now = time(nullptr);
+    tm date{};
+    gmtime_r(&now, &date);
+    char name[64];
+    snprintf(name, sizeof name, "orvox_v1.0_%04d%02d%02d.img", date.tm_year + 1900, date.tm_mon + 1, date.tm_mday);
+    return name;
+}
+
 int RunDemo(Bench &bench) {
     printf("tarn-bench demo: the real tarn, run as on the aircraft's computer, with simulated devices.\n");
     for (const DemoStep &step : kDemoSteps) {
+        if (step.tool != nullptr && strcmp(step.tool, kDemoBootCheck) == 0) {
+            printf("\n### %s\n", step.explanation);
+            // Set 2 should now hold the release; set 1 holds whatever it held.
+            const tarn::bench::BootImages sets[2] = {{}, {DemoComponent(1), DemoComponent(2), DemoComponent(3)}};
+            bench.ReportBoot(sets);
+            continue;
+        }
         const char *tool = DemoTool(step);
         if (tool == nullptr) {
             continue;
         }
-        ShowStep(*step.explanation != '\0' ? step.explanation : nullptr, tool, step.arguments);
+        std::vector<std::string> arguments = step.arguments;
+        for (std::string &argument : arguments) {
+            argument = argument == kDemoReleaseName ? DemoReleaseFile() : argument;
+        }
+        ShowStep(*step.explanation != '\0' ? step.explanation : nullptr, tool, arguments);
         const auto start = std::chrono::steady_clock::now();
-        const int status = bench.Run(tool, step.arguments, step.kernelCommandLine);
+        const int status = bench.Run(tool, arguments, step.kernelCommandLine);
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         printf("[exit status %d after %lld ms]\n", status, static_cast<long long>(elapsed.count()));
@@ -482,12 +585,16 @@ int main(int argc, char *argv[]) {
             return kBenchFailed;
         }
         for (size_t part = 0; part < std::size(kDemoRelease); ++part) {
-            firmware.assign(kDemoReleaseSizes[part], static_cast<uint8_t>(0x11 * (part + 1)));
-            if (bench.WriteFile(kDemoRelease[part], firmware) != 0) {
+            if (bench.WriteFile(kDemoRelease[part], DemoComponent(part)) != 0) {
                 return kBenchFailed;
             }
         }
         return RunDemo(bench);
     }
-    return bench.Run(argv[toolIndex], std::vector<std::string>(argv + toolIndex + 1, argv + argc));
+    const int status = bench.Run(argv[toolIndex], std::vector<std::string>(argv + toolIndex + 1, argv + argc));
+    if (scenario.bootCheck) {
+        const tarn::bench::BootImages unknown[2] = {};
+        bench.ReportBoot(unknown);
+    }
+    return status;
 }

@@ -8,6 +8,8 @@
 
 #include "bench_fixture.h"
 #include "tarn_bench_flash.h"
+#include "tarn_crc.h"
+#include "tarn_merged_image.h"
 
 namespace bench_test {
 
@@ -60,6 +62,27 @@ inline std::vector<std::string> JournalLines(const std::string &journal, const s
         begin = end + 1;
     }
     return lines;
+}
+
+// Image bytes that differ from page to page and from one seed to another.
+inline std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t index = 0; index < size; ++index) {
+        bytes[index] = static_cast<uint8_t>(index * 13 + seed + index / 509);
+    }
+    return bytes;
+}
+
+// A merged release image of the given components (type, bytes) in order.
+inline std::vector<uint8_t> MergeImage(const std::vector<std::pair<int, std::vector<uint8_t>>> &components) {
+    std::vector<uint8_t> image;
+    for (const auto &[type, bytes] : components) {
+        uint8_t head[kMergedHeadSize];
+        Merged_PackHead(type, static_cast<uint32_t>(bytes.size()), Crc_Crc32Raw(bytes.data(), bytes.size()), head);
+        image.insert(image.end(), head, head + sizeof head);
+        image.insert(image.end(), bytes.begin(), bytes.end());
+    }
+    return image;
 }
 
 } // namespace bench_test

@@ -35,10 +35,9 @@ TEST(CommandTable, RowsNotBuiltYet) {
             notBuilt.insert(command.name);
         }
     }
-    const std::set<std::string> expected = {
-        "dlog",       "dlogger",     "upgrade_imu",          "upgrade_of",       "upgrade_bms",
-        "upgrade_rc", "upgrade_rf",  "upgrade_dm368_kernel", "upgrade_dm368_fs", "uart_debug",
-        "fmu_debug",  "mcu_dlogger", "upgrade_hi3519",       "upgrade_fmu_super"};
+    const std::set<std::string> expected = {"dlog",        "dlogger",     "upgrade_imu",      "upgrade_of",
+                                            "upgrade_bms", "upgrade_rc",  "upgrade_rf",       "uart_debug",
+                                            "fmu_debug",   "mcu_dlogger", "upgrade_fmu_super"};
     EXPECT_EQ(notBuilt, expected);
 }
 

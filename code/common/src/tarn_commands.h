@@ -26,3 +26,5 @@ int Main_LensDebug(int argc, char *argv[]);
 int Main_PriUenv(int argc, char *argv[]);
 int Main_SetUenv(int argc, char *argv[]);
 int Main_Binmerge(int argc, char *argv[]);
+int Main_UpgradeDm368(int argc, char *argv[]);
+int Main_UpgradeHi3519(int argc, char *argv[]);

@@ -74,27 +74,50 @@ int FindPart(uint32_t offset, uint32_t size, FlashPart *pPart) {
 
 // An open partition: its descriptor, geometry and the range's offset inside it.
 struct OpenPart {
-    UniqueFd fd;
+    int fd = -1;
     mtd_info_user info{};
     uint32_t offset = 0;
 };
+
+// The last device opened for reading and the last for writing stay open while a reference is held: a page
+// writer that writes and reads back page by page would otherwise open the device twice per page.
+struct OpenDevice {
+    int32_t mtd = -1;
+    UniqueFd fd;
+    mtd_info_user info{};
+};
+OpenDevice openForReading;
+OpenDevice openForWriting;
+
+void CloseDevices() {
+    openForReading = OpenDevice();
+    openForWriting = OpenDevice();
+}
 
 int Open(uint32_t offset, uint32_t size, int flags, OpenPart &opened) {
     FlashPart part{};
     if (FindPart(offset, size, &part) != 0) {
         return -1;
     }
-    char path[32];
-    DevicePath(part.mtd, path);
-    opened.fd = UniqueFd(open(path, flags | O_CLOEXEC));
-    if (!opened.fd.IsOpen()) {
-        TARN_SYSERR("open");
-        return -1;
+    OpenDevice &device = flags == O_RDONLY ? openForReading : openForWriting;
+    if (device.mtd != part.mtd || !device.fd.IsOpen()) {
+        device = OpenDevice();
+        char path[32];
+        DevicePath(part.mtd, path);
+        device.fd = UniqueFd(open(path, flags | O_CLOEXEC));
+        if (!device.fd.IsOpen()) {
+            TARN_SYSERR("open");
+            return -1;
+        }
+        if (ioctl(device.fd.Get(), MEMGETINFO, &device.info) != 0) {
+            TARN_SYSERR("MEMGETINFO");
+            device = OpenDevice();
+            return -1;
+        }
+        device.mtd = part.mtd;
     }
-    if (ioctl(opened.fd.Get(), MEMGETINFO, &opened.info) != 0) {
-        TARN_SYSERR("MEMGETINFO");
-        return -1;
-    }
+    opened.fd = device.fd.Get();
+    opened.info = device.info;
     opened.offset = offset - part.start;
     return 0;
 }
@@ -112,12 +135,11 @@ int TransferPages(uint8_t *pInto, const uint8_t *pFrom, uint32_t offset, uint32_
         return -1;
     }
     for (uint32_t done = 0; done < size; done += page) {
-        if (lseek(part.fd.Get(), static_cast<off_t>(part.offset + done), SEEK_SET) < 0) {
+        if (lseek(part.fd, static_cast<off_t>(part.offset + done), SEEK_SET) < 0) {
             TARN_SYSERR("lseek");
             return -1;
         }
-        const ssize_t count =
-            pInto != nullptr ? read(part.fd.Get(), pInto + done, page) : write(part.fd.Get(), pFrom + done, page);
+        const ssize_t count = pInto != nullptr ? read(part.fd, pInto + done, page) : write(part.fd, pFrom + done, page);
         if (count != static_cast<ssize_t>(page)) {
             errno = count < 0 ? errno : EIO;
             TARN_SYSERR(pInto != nullptr ? "read" : "write");
@@ -163,11 +185,11 @@ int Erase(uint32_t offset, uint32_t size) {
     }
     const uint32_t end = part.offset + size;
     for (uint32_t at = part.offset; at < end; at += block) {
-        if (QueryBad(part.fd.Get(), at, end) != 0) {
+        if (QueryBad(part.fd, at, end) != 0) {
             return -1;
         }
         erase_info_user erase{at, block};
-        if (ioctl(part.fd.Get(), MEMERASE, &erase) != 0) {
+        if (ioctl(part.fd, MEMERASE, &erase) != 0) {
             TARN_SYSERR("ioctl");
             TARN_INFO("erase offset=0x%06x, size=0x%06x\n", at, end);
             return -1;
@@ -185,7 +207,7 @@ int CheckBad(uint32_t offset, uint32_t size) {
     const uint32_t block = part.info.erasesize != 0 ? part.info.erasesize : 1;
     const uint32_t end = part.offset + size;
     for (uint32_t at = part.offset - part.offset % block; at < end; at += block) {
-        if (QueryBad(part.fd.Get(), at, end) != 0) {
+        if (QueryBad(part.fd, at, end) != 0) {
             return -1;
         }
     }
@@ -216,8 +238,8 @@ int Flash_Create(Flash **ppFlash) {
 
 void Flash_Delete(Flash **ppFlash) {
     TARN_ASSERT(ppFlash);
-    if (*ppFlash != nullptr && references > 0) {
-        --references;
+    if (*ppFlash != nullptr && references > 0 && --references == 0) {
+        CloseDevices();
     }
     *ppFlash = nullptr;
 }

@@ -24,24 +24,29 @@ constexpr std::array<ProjectCode, 3> kProjectCodes = {{
     {"RV311", kProjectRv311},
 }};
 
-using CmdlineText = std::array<char, 1024>;
+} // namespace
 
-// Returns 0 with the text terminated, or -1 after the failed call's line.
-int ReadCmdline(CmdlineText &text) {
+int System_ReadCmdline(CmdlineText &text) {
     text.fill('\0');
-    const UniqueFd file(open(kCmdlinePath, O_RDONLY));
+    const UniqueFd file(open(kCmdlinePath, O_RDONLY | O_CLOEXEC));
     if (!file.IsOpen()) {
         TARN_SYSERR("open");
         return -1;
     }
-    if (read(file.Get(), text.data(), text.size() - 1) < 0) {
-        TARN_SYSERR("read");
-        return -1;
+    // The kernel may hand the line over in pieces; read to its end (a longer line is cut, still terminated).
+    for (size_t used = 0; used < text.size() - 1;) {
+        const ssize_t count = read(file.Get(), text.data() + used, text.size() - 1 - used);
+        if (count < 0) {
+            TARN_SYSERR("read");
+            return -1;
+        }
+        if (count == 0) {
+            break;
+        }
+        used += static_cast<size_t>(count);
     }
     return 0;
 }
-
-} // namespace
 
 Hwinfo Tarn_ParseHwinfo(const char *cmdline) {
     Hwinfo hwinfo;
@@ -76,7 +81,7 @@ int Tarn_ProjOfCmdline(const char *cmdline) {
 
 int Tarn_Proj() {
     CmdlineText text;
-    if (ReadCmdline(text) != 0) {
+    if (System_ReadCmdline(text) != 0) {
         return kProjectUnknown;
     }
     return Tarn_ProjOfCmdline(text.data());
@@ -131,7 +136,7 @@ int System_GetProjOfCmdline(const char *cmdline, char *pProject) {
 
 int System_GetProj(System *, char *pProject) {
     CmdlineText text;
-    if (ReadCmdline(text) != 0) {
+    if (System_ReadCmdline(text) != 0) {
         return -1;
     }
     return System_GetProjOfCmdline(text.data(), pProject);

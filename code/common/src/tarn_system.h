@@ -25,6 +25,10 @@ Hwinfo Tarn_ParseHwinfo(const char *cmdline);
 // The project code that command-line text names; prints the error with the value when it names none.
 int Tarn_ProjOfCmdline(const char *cmdline);
 
+// The kernel command line, read whole into text (terminated): 0, or -1 after the failed call's line.
+using CmdlineText = std::array<char, 4096>;
+int System_ReadCmdline(CmdlineText &text);
+
 // Both read /proc/cmdline on every call.
 int Tarn_Proj();
 // The platform is never identified: warns and returns -1.

@@ -1,0 +1,167 @@
+#include "tarn_page_writer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "tarn_console.h"
+#include "tarn_crc.h"
+
+namespace {
+
+// One page written and one read back; the writer is single-threaded.
+uint8_t pageOut[kPageWriterPage];
+uint8_t pageIn[kPageWriterPage];
+
+bool AllErased(const uint8_t *pPage) {
+    for (uint32_t index = 0; index < kPageWriterPage; ++index) {
+        if (pPage[index] != 0xFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool InKept(const PageWriteOptions &options, uint32_t rowOffset) {
+    return rowOffset >= options.keepStart && rowOffset - options.keepStart < options.keepSize;
+}
+
+// Reads count bytes at offset, repeating short reads; the count read (short only at the file's end), or -1.
+ssize_t ReadAt(int fd, uint8_t *pBuffer, size_t count, uint64_t offset) {
+    size_t got = 0;
+    while (got < count) {
+        const ssize_t result = pread(fd, pBuffer + got, count - got, static_cast<off_t>(offset + got));
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            return result < 0 ? -1 : static_cast<ssize_t>(got);
+        }
+        got += static_cast<size_t>(result);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+int EraseRow(Flash *pFlash, const PartRow &row, const PageWriteOptions &options) {
+    if (options.keepSize == 0) {
+        return pFlash->Erase(row.start, row.size);
+    }
+    const uint32_t keepEnd = options.keepStart + options.keepSize;
+    if (options.keepStart > 0 && pFlash->Erase(row.start, options.keepStart) != 0) {
+        return -1;
+    }
+    return keepEnd < row.size ? pFlash->Erase(row.start + keepEnd, row.size - keepEnd) : 0;
+}
+
+} // namespace
+
+void PageProgress_Advance(PageProgress *pProgress, uint64_t bytes) {
+    pProgress->done += bytes;
+    const double percent =
+        pProgress->total == 0 ? 100.0 : 100.0 * static_cast<double>(pProgress->done) / pProgress->total;
+    char text[sizeof pProgress->shown];
+    snprintf(text, sizeof text, "\r%4.1f%%", percent);
+    if (strcmp(text, pProgress->shown) != 0) {
+        memcpy(pProgress->shown, text, sizeof text);
+        ++pProgress->redraws;
+        TARN_PRINT("%s", text);
+    }
+}
+
+int PageWriter_Check(Flash *pFlash, const PartRow &row, const PageImage &image) {
+    if (image.size == 0) {
+        TARN_ERR("'%s' is empty.\n", image.pName);
+        return -1;
+    }
+    if (image.size > row.size) {
+        TARN_ERR("'%s' of %llu bytes does not fit '%s' of %u bytes.\n", image.pName,
+                 static_cast<unsigned long long>(image.size), row.name, row.size);
+        return -1;
+    }
+    if (pFlash->ExactPart(row.start, row.size) != row.mtd) {
+        TARN_ERR("partition '%s' 0x%x-0x%x is not /dev/mtd%d on this board.\n", row.name, row.start, row.end, row.mtd);
+        return -1;
+    }
+    return pFlash->CheckBad(row.start, row.size);
+}
+
+int PageWriter_Write(Flash *pFlash, const PartRow &row, const PageImage &image, const PageWriteOptions &options,
+                     PageProgress *pProgress) {
+    if (image.size > row.size) {
+        TARN_ERR("'%s' of %llu bytes does not fit '%s' of %u bytes.\n", image.pName,
+                 static_cast<unsigned long long>(image.size), row.name, row.size);
+        return -1;
+    }
+    if (EraseRow(pFlash, row, options) != 0) {
+        TARN_ERR("erase flash fail.\n");
+        return -1;
+    }
+    for (uint64_t done = 0; done < image.size;) {
+        const uint64_t remaining = image.size - done;
+        const uint32_t chunk = remaining < kPageWriterPage ? static_cast<uint32_t>(remaining) : kPageWriterPage;
+        memset(pageOut, 0xFF, sizeof pageOut);
+        memset(pageIn, 0xFF, sizeof pageIn);
+        const ssize_t got = ReadAt(image.fd, pageOut, chunk, image.fileOffset + done);
+        if (got != static_cast<ssize_t>(chunk)) {
+            TARN_ERR("Ret=%d, ReadSize=%d, Size=%d.\n", static_cast<int>(got), static_cast<int>(chunk),
+                     static_cast<int>(remaining));
+            return -1;
+        }
+        if (options.pCrc != nullptr) {
+            *options.pCrc = Crc_Crc32Raw(pageOut, chunk, *options.pCrc);
+        }
+        const uint32_t rowOffset = static_cast<uint32_t>(done);
+        const uint32_t offset = row.start + rowOffset;
+        if (!InKept(options, rowOffset)) {
+            if (!(options.skipErased && AllErased(pageOut)) && pFlash->Write(pageOut, offset, kPageWriterPage) != 0) {
+                TARN_ERR("write flash fail.\n");
+                return -1;
+            }
+            if (pFlash->Read(pageIn, offset, kPageWriterPage) != 0) {
+                TARN_ERR("write flash fail.\n");
+                return -1;
+            }
+            if (memcmp(pageOut, pageIn, kPageWriterPage) != 0) {
+                TARN_ERR("check flash fail.\n");
+                return -1;
+            }
+        }
+        done += chunk;
+        PageProgress_Advance(pProgress, chunk);
+    }
+    return 0;
+}
+
+UniqueFd PageWriter_Lock() {
+    UniqueFd device(open("/dev/mtd0", O_RDONLY | O_CLOEXEC));
+    if (!device.IsOpen()) {
+        TARN_SYSERR("open");
+        return device;
+    }
+    if (flock(device.Get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            TARN_ERR("another run is writing the flash.\n");
+        } else {
+            TARN_SYSERR("flock");
+        }
+        return UniqueFd();
+    }
+    return device;
+}
+
+SignalHold::SignalHold() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    sigaddset(&held, SIGHUP);
+    sigaddset(&held, SIGQUIT);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+SignalHold::~SignalHold() {
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+}
