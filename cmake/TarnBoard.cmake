@@ -21,5 +21,4 @@ foreach(line FMU IMU OF BMS RC RF)
     tarn_board_line(TARN_LINE_${line} TARN_BOARD_LINE_${line})
 endforeach()
 
-set(TARN_GENERATED_DIR "${PROJECT_BINARY_DIR}/generated")
 configure_file("${PROJECT_SOURCE_DIR}/cmake/tarn_board.h.in" "${TARN_GENERATED_DIR}/tarn_board.h" @ONLY)

@@ -1,33 +1,66 @@
 #include "tarn_commands.h"
 
 #include "tarn_console.h"
+#include "tarn_tool_names.h"
 
-const std::array<CommandEntry, kCommandCount> kCommandTable = {{
-    {"tarn", Main_Tarn},
-    {"dlog", Main_NotBuilt},
-    {"dlogger", Main_NotBuilt},
-    {"msleep", Main_Msleep},
-    {"usleep", Main_Usleep},
-    {"unitest", Main_Unitest},
-    {"upgrade_fmu", Main_UpgradeFmu},
-    {"upgrade_imu", Main_NotBuilt},
-    {"upgrade_of", Main_NotBuilt},
-    {"upgrade_bms", Main_NotBuilt},
-    {"upgrade_rc", Main_NotBuilt},
-    {"upgrade_rf", Main_NotBuilt},
-    {"upgrade_dm368_kernel", Main_UpgradeDm368},
-    {"upgrade_dm368_fs", Main_UpgradeDm368},
-    {"uart_debug", Main_NotBuilt},
-    {"xtb_debug", Main_XtbDebug},
-    {"fmu_debug", Main_NotBuilt},
-    {"mcu_dlogger", Main_NotBuilt},
-    {"priuenv", Main_PriUenv},
-    {"setuenv", Main_SetUenv},
-    {"binmerge", Main_Binmerge},
-    {"upgrade_hi3519", Main_UpgradeHi3519},
-    {"lens_debug", Main_LensDebug},
-    {"upgrade_fmu_super", Main_NotBuilt},
-}};
+namespace {
+
+struct ToolRow {
+    Tool tool;
+    ToolEntry entry;
+};
+
+// One row per tool name of cmake/TarnTools.cmake, in its order (checked below).
+constexpr ToolRow kToolRows[] = {
+    {Tool::tarn, Main_Tarn},
+    {Tool::dlog, Main_NotBuilt},
+    {Tool::dlogger, Main_NotBuilt},
+    {Tool::msleep, Main_Msleep},
+    {Tool::usleep, Main_Usleep},
+    {Tool::unitest, Main_Unitest},
+    {Tool::upgrade_fmu, Main_UpgradeFmu},
+    {Tool::upgrade_imu, Main_NotBuilt},
+    {Tool::upgrade_of, Main_NotBuilt},
+    {Tool::upgrade_bms, Main_NotBuilt},
+    {Tool::upgrade_rc, Main_NotBuilt},
+    {Tool::upgrade_rf, Main_NotBuilt},
+    {Tool::upgrade_dm368_kernel, Main_UpgradeDm368},
+    {Tool::upgrade_dm368_fs, Main_UpgradeDm368},
+    {Tool::uart_debug, Main_NotBuilt},
+    {Tool::xtb_debug, Main_XtbDebug},
+    {Tool::fmu_debug, Main_NotBuilt},
+    {Tool::mcu_dlogger, Main_NotBuilt},
+    {Tool::priuenv, Main_PriUenv},
+    {Tool::setuenv, Main_SetUenv},
+    {Tool::binmerge, Main_Binmerge},
+    {Tool::upgrade_hi3519, Main_UpgradeHi3519},
+    {Tool::lens_debug, Main_LensDebug},
+    {Tool::upgrade_fmu_super, Main_NotBuilt},
+};
+
+constexpr bool RowsFollowTheToolNames() {
+    int row = 0;
+    for (const ToolRow &toolRow : kToolRows) {
+        if (static_cast<int>(toolRow.tool) != row++) {
+            return false;
+        }
+    }
+    return row == kToolCount;
+}
+static_assert(kCommandCount == kToolCount && RowsFollowTheToolNames(),
+              "the command table has one row per tool name, in the order of cmake/TarnTools.cmake");
+
+constexpr std::array<CommandEntry, kCommandCount> BuildCommandTable() {
+    std::array<CommandEntry, kCommandCount> table{};
+    for (int row = 0; row < kCommandCount; ++row) {
+        table[row] = {kToolNames[row], kToolRows[row].entry};
+    }
+    return table;
+}
+
+} // namespace
+
+const std::array<CommandEntry, kCommandCount> kCommandTable = BuildCommandTable();
 
 int Main_NotBuilt(int argc, char *argv[]) {
     const char *name = argc > 0 && argv[0] != nullptr ? tarn::BaseName(argv[0]) : "";
