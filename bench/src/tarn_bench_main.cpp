@@ -20,6 +20,7 @@
 #include "tarn_bench_report.h"
 #include "tarn_bench_sandbox.h"
 #include "tarn_bench_simulators.h"
+#include "tarn_byte_order.h"
 #include "tarn_commands.h"
 
 namespace {
@@ -232,7 +233,7 @@ bool IsAarch64Executable(const std::string &path) {
     if (fd >= 0) {
         close(fd);
     }
-    return complete && memcmp(header, "\177ELF", 4) == 0 && (header[18] | header[19] << 8) == kElfMachineAarch64;
+    return complete && memcmp(header, "\177ELF", 4) == 0 && tarn::LoadLe16(header + 18) == kElfMachineAarch64;
 }
 
 SimulatorRequest ParseSimulator(const char *text) {

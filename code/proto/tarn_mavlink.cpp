@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tarn_byte_order.h"
 #include "tarn_console.h"
 #include "tarn_crc.h"
 
@@ -48,37 +49,14 @@ static_assert(kDeviceCommandCrcExtra == 89 && kDeviceDataCrcExtra == 223 && kDev
                   kCommandLongCrcExtra == 152,
               "the device messages and COMMAND_LONG need their CRC extras");
 
-void PutU16(uint8_t *destination, uint16_t value) {
-    destination[0] = static_cast<uint8_t>(value);
-    destination[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutU32(uint8_t *destination, uint32_t value) {
-    for (int index = 0; index < 4; ++index) {
-        destination[index] = static_cast<uint8_t>(value >> (8 * index));
-    }
-}
-
-uint16_t GetU16(const uint8_t *source) {
-    return static_cast<uint16_t>(source[0] | (source[1] << 8));
-}
-
-uint32_t GetU32(const uint8_t *source) {
-    uint32_t value = 0;
-    for (int index = 3; index >= 0; --index) {
-        value = (value << 8) | source[index];
-    }
-    return value;
-}
-
 void PutFloat(uint8_t *destination, float value) {
     uint32_t bits = 0;
     memcpy(&bits, &value, sizeof(bits));
-    PutU32(destination, bits);
+    tarn::StoreLe32(destination, bits);
 }
 
 float GetFloat(const uint8_t *source) {
-    const uint32_t bits = GetU32(source);
+    const uint32_t bits = tarn::LoadLe32(source);
     float value = 0;
     memcpy(&value, &bits, sizeof(value));
     return value;
@@ -219,8 +197,7 @@ uint16_t Mavlink_FinalizeMessage(MavlinkChannels *channels, MavlinkMessage *mess
     uint16_t checksum = Mavlink_CrcCalculate(header, sizeof(header));
     checksum = Crc_X25(message->payload, length, checksum);
     Mavlink_CrcAccumulate(crcExtra, &checksum);
-    message->payload[length] = static_cast<uint8_t>(checksum);
-    message->payload[length + 1] = static_cast<uint8_t>(checksum >> 8);
+    tarn::StoreLe16(message->payload + length, checksum);
     message->checksum = checksum;
     return static_cast<uint16_t>(length + 8);
 }
@@ -231,14 +208,14 @@ uint16_t Mavlink_MsgToSendBuffer(uint8_t *buffer, const MavlinkMessage *message)
     memcpy(buffer, header, sizeof(header));
     memcpy(buffer + kMavlinkHeaderLength, message->payload, message->length);
     uint8_t *checksum = buffer + kMavlinkHeaderLength + message->length;
-    PutU16(checksum, message->checksum);
+    tarn::StoreLe16(checksum, message->checksum);
     return static_cast<uint16_t>(message->length + 8);
 }
 
 uint16_t Mavlink_PackDeviceCommand(MavlinkChannels *channels, uint8_t systemId, uint8_t componentId,
                                    MavlinkMessage *message, uint8_t deviceId, uint32_t code, const uint8_t *arguments) {
     uint8_t *payload = message->payload;
-    PutU32(payload, code);
+    tarn::StoreLe32(payload, code);
     payload[4] = deviceId;
     for (int index = 0; index < kMavlinkDeviceArgumentCount; ++index) {
         payload[5 + index] = arguments != nullptr ? arguments[index] : 0;
@@ -256,7 +233,7 @@ uint16_t Mavlink_PackDeviceData(MavlinkChannels *channels, uint8_t systemId, uin
                                 MavlinkMessage *message, uint8_t deviceId, uint32_t code, uint8_t dataLength,
                                 const uint8_t *data) {
     uint8_t *payload = message->payload;
-    PutU32(payload, code);
+    tarn::StoreLe32(payload, code);
     payload[4] = deviceId;
     payload[5] = dataLength;
     memset(payload + 6, 0, kMavlinkDeviceDataCapacity);
@@ -271,7 +248,7 @@ uint16_t Mavlink_EncodeDeviceData(MavlinkChannels *channels, uint8_t systemId, u
                                   MavlinkMessage *message, const MavlinkDeviceData *data) {
     // The structure's data area is sent whole: the user cleared it before filling it.
     uint8_t *payload = message->payload;
-    PutU32(payload, data->code);
+    tarn::StoreLe32(payload, data->code);
     payload[4] = data->deviceId;
     payload[5] = data->dataLength;
     memcpy(payload + 6, data->data, kMavlinkDeviceDataCapacity);
@@ -296,7 +273,7 @@ uint16_t Mavlink_EncodeCommandLong(MavlinkChannels *channels, uint8_t systemId, 
     for (int index = 0; index < 7; ++index) {
         PutFloat(payload + 4 * index, command->params[index]);
     }
-    PutU16(payload + 28, command->command);
+    tarn::StoreLe16(payload + 28, command->command);
     payload[30] = command->targetSystem;
     payload[31] = command->targetComponent;
     payload[32] = command->confirmation;
@@ -305,14 +282,14 @@ uint16_t Mavlink_EncodeCommandLong(MavlinkChannels *channels, uint8_t systemId, 
 
 void Mavlink_DecodeDeviceCommand(const MavlinkMessage *message, MavlinkDeviceCommand *command) {
     const uint8_t *payload = message->payload;
-    command->code = GetU32(payload);
+    command->code = tarn::LoadLe32(payload);
     command->deviceId = payload[4];
     memcpy(command->arguments, payload + 5, kMavlinkDeviceArgumentCount);
 }
 
 void Mavlink_DecodeDeviceData(const MavlinkMessage *message, MavlinkDeviceData *data) {
     const uint8_t *payload = message->payload;
-    data->code = GetU32(payload);
+    data->code = tarn::LoadLe32(payload);
     data->deviceId = payload[4];
     data->dataLength = payload[5];
     memcpy(data->data, payload + 6, kMavlinkDeviceDataCapacity);
@@ -328,7 +305,7 @@ void Mavlink_DecodeCommandLong(const MavlinkMessage *message, MavlinkCommandLong
     for (int index = 0; index < 7; ++index) {
         command->params[index] = GetFloat(payload + 4 * index);
     }
-    command->command = GetU16(payload + 28);
+    command->command = tarn::LoadLe16(payload + 28);
     command->targetSystem = payload[30];
     command->targetComponent = payload[31];
     command->confirmation = payload[32];

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "tarn_console.h"
+#include "tarn_crc.h"
 
 void Mlink_Pack(MlinkMsg *pMsg, uint8_t devid, uint8_t cmd, uint8_t seq, uint8_t len, const uint8_t *pPayload) {
     pMsg->start = kMlinkStart;
@@ -18,11 +19,8 @@ void Mlink_Pack(MlinkMsg *pMsg, uint8_t devid, uint8_t cmd, uint8_t seq, uint8_t
 }
 
 uint8_t Mlink_Checksum(const MlinkMsg *pMsg) {
-    uint32_t sum = pMsg->start + pMsg->devid + pMsg->cmd + pMsg->seq + pMsg->len;
-    for (uint32_t index = 0; index < pMsg->len; ++index) {
-        sum += pMsg->payload[index];
-    }
-    return static_cast<uint8_t>(sum);
+    const uint8_t header[kMlinkHeaderSize] = {pMsg->start, pMsg->devid, pMsg->cmd, pMsg->seq, pMsg->len};
+    return Crc_Sum8(pMsg->payload, pMsg->len, Crc_Sum8(header, sizeof(header)));
 }
 
 int Mlink_IsValid(const MlinkMsg *pMsg) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tarn_byte_order.h"
 #include "tarn_console.h"
 #include "tarn_lens_link.h"
 #include "tarn_mlink_upgrade.h"
@@ -54,7 +55,8 @@ int32_t Command(uint8_t cmd, const uint8_t *pPayload, uint8_t length, MlinkMsg *
 }
 
 int32_t Move(uint8_t cmd, uint16_t position, uint8_t speed) {
-    const uint8_t payload[3] = {static_cast<uint8_t>(position >> 8), static_cast<uint8_t>(position), speed};
+    uint8_t payload[3] = {0, 0, speed};
+    tarn::StoreBe16(payload, position);
     MlinkMsg reply;
     return Command(cmd, payload, sizeof(payload), &reply);
 }
@@ -69,7 +71,7 @@ int32_t Position(uint8_t cmd, int16_t *pPosition) {
     if (Command(cmd, nullptr, 0, &reply) != 0) {
         return -1;
     }
-    *pPosition = static_cast<int16_t>(reply.payload[0] | reply.payload[1] << 8);
+    *pPosition = static_cast<int16_t>(tarn::LoadLe16(reply.payload));
     return 0;
 }
 
@@ -152,12 +154,14 @@ int32_t Lens_GetSoftVersion(uint8_t *pBuffer, size_t size) {
     return Version(kCmdSoftVersion, kSoftVersionTimeoutMs, pBuffer, size);
 }
 int32_t Lens_SetFlashBit(uint16_t address, uint8_t value) {
-    const uint8_t payload[3] = {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), value};
+    uint8_t payload[3] = {0, 0, value};
+    tarn::StoreBe16(payload, address);
     MlinkMsg reply;
     return Command(kCmdSetFlashBit, payload, sizeof(payload), &reply);
 }
 int32_t Lens_GetFlashData(uint16_t address, uint8_t *pBuffer, size_t size) {
-    const uint8_t payload[2] = {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
+    uint8_t payload[2] = {};
+    tarn::StoreBe16(payload, address);
     MlinkMsg reply;
     if (Command(kCmdGetFlashData, payload, sizeof(payload), &reply) != 0) {
         return -1;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tarn_byte_order.h"
 #include "tarn_console.h"
 #include "tarn_crc.h"
 #include "tarn_firmware_file.h"
@@ -116,8 +117,8 @@ int Program(const MlinkUpgradeDevice &device, uint8_t target, const FirmwareImag
 
 int Verify(const MlinkUpgradeDevice &device, uint8_t target, const FirmwareImage &image) {
     const uint32_t crc = Crc_Crc32Words(image.bytes.get(), image.size, 0);
-    const uint8_t bytes[5] = {static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
-                              static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc), 0x00};
+    uint8_t bytes[5] = {};
+    tarn::StoreBe32(bytes, crc);
     return Step(device, kMlinkCmdVerify, target, bytes, device.verifyTrailingZero ? 5 : 4, kStepTimeoutMs);
 }
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "tarn_byte_order.h"
 #include "tarn_console.h"
 #include "tarn_mutex.h"
 #include "tarn_numbered_file.h"
@@ -92,13 +93,9 @@ std::array<uint16_t, 4> gBmsHandedOut{};
 // Receive thread only.
 int gLogFd = -1;
 
-uint16_t U16At(const uint8_t *pBytes) {
-    return static_cast<uint16_t>(pBytes[0] | pBytes[1] << 8);
-}
-
 Axes AxesOf(const MlinkMsg &msg) {
-    return {static_cast<int16_t>(U16At(msg.payload)), static_cast<int16_t>(U16At(msg.payload + 2)),
-            static_cast<int16_t>(U16At(msg.payload + 4))};
+    return {static_cast<int16_t>(tarn::LoadLe16(msg.payload)), static_cast<int16_t>(tarn::LoadLe16(msg.payload + 2)),
+            static_cast<int16_t>(tarn::LoadLe16(msg.payload + 4))};
 }
 
 int OpenNextLog() {
@@ -124,9 +121,7 @@ int Xtb_HdlRptLog(const MlinkMsg &msg) {
     char line[kLogValues * 64 + 2];
     size_t used = 0;
     for (size_t index = 0; index < kLogValues; ++index) {
-        const uint8_t *pBytes = msg.payload + index * 4;
-        const uint32_t bits = static_cast<uint32_t>(pBytes[0]) | static_cast<uint32_t>(pBytes[1]) << 8 |
-                              static_cast<uint32_t>(pBytes[2]) << 16 | static_cast<uint32_t>(pBytes[3]) << 24;
+        const uint32_t bits = tarn::LoadLe32(msg.payload + index * 4);
         float value = 0;
         memcpy(&value, &bits, sizeof(value));
         used += static_cast<size_t>(snprintf(line + used, sizeof(line) - used, "%8.4lf  ", static_cast<double>(value)));
@@ -170,7 +165,7 @@ void Xtb_HdlRptEvent(const MlinkMsg &msg) {
 void Xtb_HdlRptBmsData(const MlinkMsg &msg) {
     MutexHold hold(Xtb_Link().NamedLock(kBmsDataLock));
     for (size_t index = 0; index < gBmsData.size(); ++index) {
-        gBmsData[index] = U16At(msg.payload + index * 2);
+        gBmsData[index] = tarn::LoadLe16(msg.payload + index * 2);
     }
 }
 

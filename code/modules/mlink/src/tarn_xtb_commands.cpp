@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "tarn_byte_order.h"
 #include "tarn_console.h"
 #include "tarn_xtb.h"
 #include "tarn_xtb_catalogue.h"
@@ -20,14 +21,12 @@ size_t PackFields(const XtbLayout &layout, const uint32_t *pValues, uint8_t *pPa
                 break;
             case XtbField::U16Le:
             case XtbField::I16Le:
-                pPayload[used++] = static_cast<uint8_t>(value);
-                pPayload[used++] = static_cast<uint8_t>(value >> 8);
+                tarn::StoreLe16(pPayload + used, static_cast<uint16_t>(value));
+                used += 2;
                 break;
             case XtbField::U32Be:
-                pPayload[used++] = static_cast<uint8_t>(value >> 24);
-                pPayload[used++] = static_cast<uint8_t>(value >> 16);
-                pPayload[used++] = static_cast<uint8_t>(value >> 8);
-                pPayload[used++] = static_cast<uint8_t>(value);
+                tarn::StoreBe32(pPayload + used, value);
+                used += 4;
                 break;
             default:
                 pPayload[used++] = static_cast<uint8_t>(value);
@@ -42,14 +41,13 @@ void UnpackFields(const XtbLayout &layout, const uint8_t *pPayload, uint32_t *pV
     for (size_t index = 0; index < layout.count; ++index) {
         switch (layout.fields[index]) {
             case XtbField::U16Le:
-                pValues[index] = static_cast<uint32_t>(pPayload[0] | pPayload[1] << 8);
+                pValues[index] = tarn::LoadLe16(pPayload);
                 break;
             case XtbField::I16Le:
-                pValues[index] = static_cast<uint32_t>(static_cast<int16_t>(pPayload[0] | pPayload[1] << 8));
+                pValues[index] = static_cast<uint32_t>(static_cast<int16_t>(tarn::LoadLe16(pPayload)));
                 break;
             case XtbField::U32Be:
-                pValues[index] = static_cast<uint32_t>(pPayload[0]) << 24 | static_cast<uint32_t>(pPayload[1]) << 16 |
-                                 static_cast<uint32_t>(pPayload[2]) << 8 | pPayload[3];
+                pValues[index] = tarn::LoadBe32(pPayload);
                 break;
             case XtbField::I8:
                 pValues[index] = pPayload[0] >= 0x80 ? pPayload[0] | 0xFFFFFF00u : pPayload[0]; // sign-extended
