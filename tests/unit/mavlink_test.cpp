@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tarn_mavlink.h"
+#include "tarn_upgrade_fmu.h"
 
 namespace {
 
@@ -80,14 +81,11 @@ TEST(MavlinkPack, DeviceFlagFrame) {
     EXPECT_EQ(kImuFlagFrame, Serialise(structMessage));
 }
 
-TEST(MavlinkPack, RestartFrameFromItsFields) {
-    MavlinkChannels channels{};
-    channels.statuses[0].currentTxSequence = 5;
-    const MavlinkCommandLong command = {{3.0f, 2.0f, 0, 0, 0, 0, 0}, 246, 1, 0, 1};
-    MavlinkMessage message{};
-    EXPECT_EQ(41, Mavlink_EncodeCommandLong(&channels, 255, 0, &message, &command));
-    EXPECT_EQ(kRestartFrame, Serialise(message));
-    EXPECT_EQ(6, channels.statuses[0].currentTxSequence);
+// upgrade_fmu builds its restart request with the codec; the frame is the one the flight controller expects.
+TEST(MavlinkPack, RestartRequestOfUpgradeFmu) {
+    uint8_t frame[kMavlinkMaxFrameLength];
+    const uint16_t length = Fmu_PackRebootToBootloader(frame);
+    EXPECT_EQ(kRestartFrame, Bytes(frame, frame + length));
 }
 
 TEST(MavlinkPack, SequenceNumbersWrapAt256PerChannel) {

@@ -52,11 +52,12 @@ constexpr std::array<uint8_t, 256> kErased = ErasedBytes();
 constexpr size_t kSyncFillerLength = 66;
 constexpr size_t kProgramLeadInLength = 128;
 
-// COMMAND_LONG 246 (param1 3, param2 2) from system 255 with sequence 5: restart into the bootloader.
-constexpr std::array<uint8_t, 41> kRestartToBootloaderFrame = {
-    0xfe, 0x21, 0x05, 0xff, 0x00, 0x4c, 0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x00, 0x40,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xf6, 0x00, 0x01, 0x00, 0x01, 0x60, 0xe9};
+// The restart request is COMMAND_LONG 246 (param1 3, param2 2) from system 255, component 0, to system 1,
+// component 0, confirmation 1, always with sequence 5.
+constexpr uint16_t kCommandRestart = 246;
+constexpr uint8_t kRestartSystemId = 255;
+constexpr uint8_t kRestartSequence = 5;
+constexpr uint8_t kFlightControllerSystemId = 1;
 
 // One per process, used by the main thread only.
 struct FmuUpgradeContext {
@@ -299,8 +300,25 @@ int Fmu_Reboot() {
     return 0;
 }
 
+uint16_t Fmu_PackRebootToBootloader(uint8_t (&frame)[kMavlinkMaxFrameLength]) {
+    MavlinkCommandLong command{};
+    command.params[0] = 3.0f;
+    command.params[1] = 2.0f;
+    command.command = kCommandRestart;
+    command.targetSystem = kFlightControllerSystemId;
+    command.targetComponent = 0;
+    command.confirmation = 1;
+    MavlinkChannels channels{};
+    channels.statuses[0].currentTxSequence = kRestartSequence;
+    MavlinkMessage message{};
+    Mavlink_EncodeCommandLong(&channels, kRestartSystemId, 0, &message, &command);
+    return Mavlink_MsgToSendBuffer(frame, &message);
+}
+
 int Fmu_RebootToBootloader() {
-    return Fmu_Send(kRestartToBootloaderFrame.data(), kRestartToBootloaderFrame.size());
+    uint8_t frame[kMavlinkMaxFrameLength];
+    const uint16_t length = Fmu_PackRebootToBootloader(frame);
+    return Fmu_Send(frame, length);
 }
 
 int Fmu_Upgrade() {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "tarn_mavlink.h"
+
 // The bootloader's bytes. Every command ends in kFmuEndOfCommand; the bootloader answers a complete command
 // with its reply data, if any, then kFmuInSync and kFmuOk.
 enum FmuBootloaderByte : uint8_t {
@@ -52,5 +54,7 @@ int Fmu_Erase();
 int Fmu_Program();
 int Fmu_Verify();
 int Fmu_Reboot();
+// The flight controller's request to restart into its bootloader, as the wire carries it; returns its length.
+uint16_t Fmu_PackRebootToBootloader(uint8_t (&frame)[kMavlinkMaxFrameLength]);
 int Fmu_RebootToBootloader();
 int Fmu_Upgrade();
