@@ -38,16 +38,39 @@ int LensPort() {
     return kLensPort;
 }
 
-const MlinkLinkConfig kLensLinkConfig = {
-    kMlinkDevIdLens, "lens_recv", {"lens"}, 1, LensPort, 1, true, 0xF9, nullptr, nullptr,
-};
+// Acknowledgements only: no reports.
+constexpr MlinkLinkConfig LensLinkConfig() {
+    MlinkLinkConfig config{};
+    config.devid = kMlinkDevIdLens;
+    config.pThreadName = "lens_recv";
+    config.lockNames[0] = "lens";
+    config.lockCount = 1;
+    config.portNumber = LensPort;
+    config.pollStepMs = 1;
+    config.scanBeforeSleep = true;
+    config.gateFirstCmd = 0xF9;
+    config.isReport = nullptr;
+    config.onReport = nullptr;
+    return config;
+}
 
-MlinkLink gLensLink(kLensLinkConfig);
+MlinkLink gLensLink(LensLinkConfig());
 LensOps gLensOps;
 
-const MlinkUpgradeDevice kLensUpgrade = {
-    Lens_Link, false, false, true, 15000, 15000, 8, true,
-};
+constexpr MlinkUpgradeDevice LensUpgrade() {
+    MlinkUpgradeDevice device{};
+    device.link = Lens_Link;
+    device.sendsFlag = false;
+    device.addressesTarget = false;
+    device.prepareSequenceZero = true;
+    device.prepareTimeoutMs = 15000;
+    device.eraseTimeoutMs = 15000;
+    device.chunkMax = 8;
+    device.verifyTrailingZero = true;
+    return device;
+}
+
+constexpr MlinkUpgradeDevice kLensUpgrade = LensUpgrade();
 
 int32_t Command(uint8_t cmd, const uint8_t *pPayload, uint8_t length, MlinkMsg *pReply,
                 uint32_t timeoutMs = kTimeoutMs) {
@@ -178,12 +201,30 @@ int32_t Lens_Create(LensOps **ppOps) {
     if (gLensLink.Acquire() != 0) {
         return -1;
     }
-    gLensOps = LensOps{
-        Lens_LoopTest,       Lens_Upgrade,        Lens_MoveFocus,     Lens_StopFocus,       Lens_MoveZoom,
-        Lens_StopZoom,       Lens_MoveIris,       Lens_GetIrisPos,    Lens_GetFocusPiState, Lens_GetZoomPiState,
-        Lens_GetFocusPos,    Lens_GetZoomPos,     Lens_GetShutterPos, Lens_GetInitState,    Lens_MoveShutter,
-        Lens_GetHardVersion, Lens_GetSoftVersion, Lens_SetFlashBit,   Lens_GetFlashData,
-    };
+    LensOps &ops = gLensOps;
+    ops = LensOps{};
+// Every slot is given the entry of its own name: reordering LensOps cannot hand a slot another operation.
+#define LENS_OP(slot) ops.slot = Lens_##slot
+    LENS_OP(LoopTest);
+    LENS_OP(Upgrade);
+    LENS_OP(MoveFocus);
+    LENS_OP(StopFocus);
+    LENS_OP(MoveZoom);
+    LENS_OP(StopZoom);
+    LENS_OP(MoveIris);
+    LENS_OP(GetIrisPos);
+    LENS_OP(GetFocusPiState);
+    LENS_OP(GetZoomPiState);
+    LENS_OP(GetFocusPos);
+    LENS_OP(GetZoomPos);
+    LENS_OP(GetShutterPos);
+    LENS_OP(GetInitState);
+    LENS_OP(MoveShutter);
+    LENS_OP(GetHardVersion);
+    LENS_OP(GetSoftVersion);
+    LENS_OP(SetFlashBit);
+    LENS_OP(GetFlashData);
+#undef LENS_OP
     *ppOps = &gLensOps;
     return 0;
 }

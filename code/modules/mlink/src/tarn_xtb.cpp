@@ -213,20 +213,26 @@ int PortOfProject() {
     }
 }
 
-const MlinkLinkConfig kXtbLinkConfig = {
-    kMlinkDevIdXtb,
-    "mlink_recv",
-    {"mlink", "imu position", "motor value", "event", "bms data"},
-    5,
-    PortOfProject,
-    100,
-    false,
-    0xF8,
-    IsReport,
-    Xtb_HdlRptCmd,
-};
+constexpr MlinkLinkConfig XtbLinkConfig() {
+    MlinkLinkConfig config{};
+    config.devid = kMlinkDevIdXtb;
+    config.pThreadName = "mlink_recv";
+    config.lockNames[kAckLock] = "mlink";
+    config.lockNames[kImuPositionLock] = "imu position";
+    config.lockNames[kMotorValueLock] = "motor value";
+    config.lockNames[kEventLock] = "event";
+    config.lockNames[kBmsDataLock] = "bms data";
+    config.lockCount = 5;
+    config.portNumber = PortOfProject;
+    config.pollStepMs = 100;
+    config.scanBeforeSleep = false;
+    config.gateFirstCmd = 0xF8;
+    config.isReport = IsReport;
+    config.onReport = Xtb_HdlRptCmd;
+    return config;
+}
 
-MlinkLink gXtbLink(kXtbLinkConfig);
+MlinkLink gXtbLink(XtbLinkConfig());
 XtbOps gXtbOps;
 
 } // namespace

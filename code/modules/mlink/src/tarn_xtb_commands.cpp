@@ -476,32 +476,139 @@ int32_t Xtb_GetGmuSn(uint8_t *pSn) {
 }
 
 void Xtb_FillOps(XtbOps *pOps) {
-    *pOps = XtbOps{
-        Xtb_LoopTest,        Xtb_SetFollowMode,    Xtb_SetRaiseMode,     Xtb_SetInvertMode,    Xtb_SetPoseAngle,
-        Xtb_SetFollowZone,   Xtb_SetFollowSpeed,   Xtb_SetMotorState,    Xtb_SetYawAxisMode,   Xtb_SetMuteMode,
-        Xtb_SetCoef,         Xtb_SetRcMode,        Xtb_SetRcZone,        Xtb_SetRcCoef,        Xtb_SetRcCoefCurve,
-        Xtb_SetFocusCoef,    Xtb_SetRcLimit,       Xtb_SetRcSlowSpeed,   Xtb_SetRcMiddleSpeed, Xtb_SetRcFastSpeed,
-        Xtb_SetCorrect,      Xtb_SetBias,          Xtb_SetYawCorrect,    Xtb_SetOsdMode,       Xtb_SetMotorCurve,
-        Xtb_SetRecover,      Xtb_SetMapCh,         Xtb_SetImuPoseReset,  Xtb_SetAutodyneState, Xtb_SetPanShot,
-        Xtb_PutShotDone,     Xtb_PutShotState,     Xtb_PutRecordState,   Xtb_PutSdcardState,   Xtb_SetImuMove,
-        Xtb_SetShotSound,    Xtb_SetRecordSound,   Xtb_SetVolume,        Xtb_SetWifiState,     Xtb_GetFollowMode,
-        Xtb_GetRaiseMode,    Xtb_GetInvertMode,    Xtb_GetPoseAngle,     Xtb_GetFollowZone,    Xtb_GetFollowSpeed,
-        Xtb_GetMotorState,   Xtb_GetYawAxisMode,   Xtb_GetMuteMode,      Xtb_GetCoef,          Xtb_GetRcMode,
-        Xtb_GetRcZone,       Xtb_GetRcCoef,        Xtb_GetRcCoefCurve,   Xtb_GetFocusCoef,     Xtb_GetRcLimit,
-        Xtb_GetRcSlowSpeed,  Xtb_GetRcMiddleSpeed, Xtb_GetRcFastSpeed,   Xtb_GetRcFollowGrade, Xtb_GetCorrect,
-        Xtb_GetCorrectProg,  Xtb_GetBias,          Xtb_GetBiasProg,      Xtb_GetYawCorrect,    Xtb_GetOsdMode,
-        Xtb_GetMotorCurve,   Xtb_GetMotorValue,    Xtb_GetRecover,       Xtb_GetPosition,      Xtb_GetFocusPosition,
-        Xtb_GetBmsInfo,      Xtb_GetBmsData,       Xtb_GetOverheatState, Xtb_GetCenterState,   Xtb_GetPayloadState,
-        Xtb_GetMapCh,        Xtb_GetImuInitState,  Xtb_GetCamState,      Xtb_GetAutodyneState, Xtb_GetImuWorkState,
-        Xtb_GetPanShotState, Xtb_GetAutodyneMode,  Xtb_GetPowerState,    Xtb_GetRcInfo,        Xtb_GetRcChannel,
-        Xtb_GetShotSound,    Xtb_GetRecordSound,   Xtb_GetGpsInfo,       Xtb_GetMoveSpeed,     Xtb_GetWifiRecovery,
-        Xtb_GetImuHwVer,     Xtb_GetImuFwVer,      Xtb_GetImuBlVer,      Xtb_GetImuBoardVer,   Xtb_GetGmuHwVer,
-        Xtb_GetGmuFwVer,     Xtb_GetGmuBlVer,      Xtb_GetGmuBoardVer,   Xtb_UpgradeGmu,       Xtb_UpgradeImu,
-        Xtb_UpgradeEscPitch, Xtb_UpgradeEscYaw,    Xtb_UpgradeEscRoll,   Xtb_UpgradeBms,       Xtb_UpgradeXtb,
-        Xtb_UpgradeJoystick, Xtb_UpgradeFocus,     Xtb_UpgradeFocusCtrl, Xtb_UpgradeRfrx,      Xtb_GetUpgradeProgress,
-        Xtb_SetFollowGrade,  Xtb_GetFollowGrade,   Xtb_SetMicVolume,     Xtb_SetMute,          Xtb_GetVolume,
-        Xtb_GetMicVolume,    Xtb_GetMute,          Xtb_SetDelayShot,     Xtb_StartDelayShot,   Xtb_StopDelayShot,
-        Xtb_GetDelayShot,    Xtb_StopPanShot,      Xtb_PutEvent,         Xtb_GetEvent,         Xtb_PopImuPosition,
-        Xtb_PopMotorValue,   Xtb_PopEvent,         Xtb_GetBmsReport,     Xtb_GetImuSn,         Xtb_GetGmuSn,
-    };
+    XtbOps &ops = *pOps;
+    ops = XtbOps{};
+// Every slot is given the entry of its own name: reordering XtbOps cannot hand a slot another operation.
+#define XTB_OP(slot) ops.slot = Xtb_##slot
+    XTB_OP(LoopTest);
+    XTB_OP(SetFollowMode);
+    XTB_OP(SetRaiseMode);
+    XTB_OP(SetInvertMode);
+    XTB_OP(SetPoseAngle);
+    XTB_OP(SetFollowZone);
+    XTB_OP(SetFollowSpeed);
+    XTB_OP(SetMotorState);
+    XTB_OP(SetYawAxisMode);
+    XTB_OP(SetMuteMode);
+    XTB_OP(SetCoef);
+    XTB_OP(SetRcMode);
+    XTB_OP(SetRcZone);
+    XTB_OP(SetRcCoef);
+    XTB_OP(SetRcCoefCurve);
+    XTB_OP(SetFocusCoef);
+    XTB_OP(SetRcLimit);
+    XTB_OP(SetRcSlowSpeed);
+    XTB_OP(SetRcMiddleSpeed);
+    XTB_OP(SetRcFastSpeed);
+    XTB_OP(SetCorrect);
+    XTB_OP(SetBias);
+    XTB_OP(SetYawCorrect);
+    XTB_OP(SetOsdMode);
+    XTB_OP(SetMotorCurve);
+    XTB_OP(SetRecover);
+    XTB_OP(SetMapCh);
+    XTB_OP(SetImuPoseReset);
+    XTB_OP(SetAutodyneState);
+    XTB_OP(SetPanShot);
+    XTB_OP(PutShotDone);
+    XTB_OP(PutShotState);
+    XTB_OP(PutRecordState);
+    XTB_OP(PutSdcardState);
+    XTB_OP(SetImuMove);
+    XTB_OP(SetShotSound);
+    XTB_OP(SetRecordSound);
+    XTB_OP(SetVolume);
+    XTB_OP(SetWifiState);
+    XTB_OP(GetFollowMode);
+    XTB_OP(GetRaiseMode);
+    XTB_OP(GetInvertMode);
+    XTB_OP(GetPoseAngle);
+    XTB_OP(GetFollowZone);
+    XTB_OP(GetFollowSpeed);
+    XTB_OP(GetMotorState);
+    XTB_OP(GetYawAxisMode);
+    XTB_OP(GetMuteMode);
+    XTB_OP(GetCoef);
+    XTB_OP(GetRcMode);
+    XTB_OP(GetRcZone);
+    XTB_OP(GetRcCoef);
+    XTB_OP(GetRcCoefCurve);
+    XTB_OP(GetFocusCoef);
+    XTB_OP(GetRcLimit);
+    XTB_OP(GetRcSlowSpeed);
+    XTB_OP(GetRcMiddleSpeed);
+    XTB_OP(GetRcFastSpeed);
+    XTB_OP(GetRcFollowGrade);
+    XTB_OP(GetCorrect);
+    XTB_OP(GetCorrectProg);
+    XTB_OP(GetBias);
+    XTB_OP(GetBiasProg);
+    XTB_OP(GetYawCorrect);
+    XTB_OP(GetOsdMode);
+    XTB_OP(GetMotorCurve);
+    XTB_OP(GetMotorValue);
+    XTB_OP(GetRecover);
+    XTB_OP(GetPosition);
+    XTB_OP(GetFocusPosition);
+    XTB_OP(GetBmsInfo);
+    XTB_OP(GetBmsData);
+    XTB_OP(GetOverheatState);
+    XTB_OP(GetCenterState);
+    XTB_OP(GetPayloadState);
+    XTB_OP(GetMapCh);
+    XTB_OP(GetImuInitState);
+    XTB_OP(GetCamState);
+    XTB_OP(GetAutodyneState);
+    XTB_OP(GetImuWorkState);
+    XTB_OP(GetPanShotState);
+    XTB_OP(GetAutodyneMode);
+    XTB_OP(GetPowerState);
+    XTB_OP(GetRcInfo);
+    XTB_OP(GetRcChannel);
+    XTB_OP(GetShotSound);
+    XTB_OP(GetRecordSound);
+    XTB_OP(GetGpsInfo);
+    XTB_OP(GetMoveSpeed);
+    XTB_OP(GetWifiRecovery);
+    XTB_OP(GetImuHwVer);
+    XTB_OP(GetImuFwVer);
+    XTB_OP(GetImuBlVer);
+    XTB_OP(GetImuBoardVer);
+    XTB_OP(GetGmuHwVer);
+    XTB_OP(GetGmuFwVer);
+    XTB_OP(GetGmuBlVer);
+    XTB_OP(GetGmuBoardVer);
+    XTB_OP(UpgradeGmu);
+    XTB_OP(UpgradeImu);
+    XTB_OP(UpgradeEscPitch);
+    XTB_OP(UpgradeEscYaw);
+    XTB_OP(UpgradeEscRoll);
+    XTB_OP(UpgradeBms);
+    XTB_OP(UpgradeXtb);
+    XTB_OP(UpgradeJoystick);
+    XTB_OP(UpgradeFocus);
+    XTB_OP(UpgradeFocusCtrl);
+    XTB_OP(UpgradeRfrx);
+    XTB_OP(GetUpgradeProgress);
+    XTB_OP(SetFollowGrade);
+    XTB_OP(GetFollowGrade);
+    XTB_OP(SetMicVolume);
+    XTB_OP(SetMute);
+    XTB_OP(GetVolume);
+    XTB_OP(GetMicVolume);
+    XTB_OP(GetMute);
+    XTB_OP(SetDelayShot);
+    XTB_OP(StartDelayShot);
+    XTB_OP(StopDelayShot);
+    XTB_OP(GetDelayShot);
+    XTB_OP(StopPanShot);
+    XTB_OP(PutEvent);
+    XTB_OP(GetEvent);
+    XTB_OP(PopImuPosition);
+    XTB_OP(PopMotorValue);
+    XTB_OP(PopEvent);
+    XTB_OP(GetBmsReport);
+    XTB_OP(GetImuSn);
+    XTB_OP(GetGmuSn);
+#undef XTB_OP
 }

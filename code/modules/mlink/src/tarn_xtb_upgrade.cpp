@@ -8,9 +8,20 @@
 
 namespace {
 
-const MlinkUpgradeDevice kXtbUpgrade = {
-    Xtb_Link, true, true, false, 2000, 10000, 240, false,
-};
+constexpr MlinkUpgradeDevice XtbUpgrade() {
+    MlinkUpgradeDevice device{};
+    device.link = Xtb_Link;
+    device.sendsFlag = true;
+    device.addressesTarget = true;
+    device.prepareSequenceZero = false;
+    device.prepareTimeoutMs = 2000;
+    device.eraseTimeoutMs = 10000;
+    device.chunkMax = 240;
+    device.verifyTrailingZero = false;
+    return device;
+}
+
+constexpr MlinkUpgradeDevice kXtbUpgrade = XtbUpgrade();
 
 struct UpgradePart {
     uint8_t target;
