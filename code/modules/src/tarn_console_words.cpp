@@ -67,3 +67,21 @@ bool ConsoleWords::HasText(size_t index) const {
     }
     return true;
 }
+
+bool ConsoleWords::Meets(WordRule rule) const {
+    switch (rule.kind) {
+        case WordRule::Kind::Exactly:
+            return CountFits(rule.count);
+        case WordRule::Kind::AtLeast:
+            return CountAtLeast(rule.count);
+        case WordRule::Kind::TextAt:
+            return HasText(rule.count);
+    }
+    return false;
+}
+
+void ConsoleWords::RefuseIndex(UnknownIndex unknown) const {
+    if (unknown == UnknownIndex::Warn) {
+        TARN_WARN("invalid cmd index: %d.\n", Index());
+    }
+}

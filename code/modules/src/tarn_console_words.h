@@ -4,6 +4,23 @@
 #include <cstddef>
 #include <cstdint>
 
+// What a table entry asks of its words, index included.
+struct WordRule {
+    enum class Kind : uint8_t { Exactly, AtLeast, TextAt };
+    Kind kind;
+    // Exactly: the word count, 0 taking any; AtLeast: the fewest words, the rest ignored; TextAt: the word that
+    // must be there and not empty.
+    size_t count;
+
+    static constexpr WordRule Exactly(size_t count) { return {Kind::Exactly, count}; }
+    static constexpr WordRule AtLeast(size_t count) { return {Kind::AtLeast, count}; }
+    static constexpr WordRule TextAt(size_t index) { return {Kind::TextAt, index}; }
+    static constexpr WordRule Any() { return AtLeast(0); }
+};
+
+// What a console does with an index its table does not have.
+enum class UnknownIndex : uint8_t { Warn, Ignore };
+
 class ConsoleWords {
 public:
     // The argument is copied into a 128-byte buffer.
@@ -35,6 +52,10 @@ public:
     bool CountAtLeast(size_t minimum) const;
     // True when the word is there and not empty (a trailing blank leaves an empty one). Else "param invalid.".
     bool HasText(size_t index) const;
+    // The rule's check above.
+    bool Meets(WordRule rule) const;
+    // "invalid cmd index: %d." with the first word's number, when the console warns.
+    void RefuseIndex(UnknownIndex unknown) const;
 
 private:
     char text_[kTextMax + 1] = {};
@@ -50,4 +71,32 @@ template <typename Row, size_t kCount> const Row *ConsoleWords_FindRow(const Row
         }
     }
     return nullptr;
+}
+
+// The one handler of a console's table option: split the argument into at most maxWords words, find the row
+// of the first word, check the row's words (Row::Rule()), run it. Returns 0: a console goes on with its next
+// option whatever one of them did.
+template <typename Row, size_t kCount, typename Run>
+int ConsoleWords_Handle(const char *pArgument, size_t maxWords, const Row (&rows)[kCount], UnknownIndex unknown,
+                        Run run) {
+    ConsoleWords words;
+    if (!words.Accept(pArgument, maxWords)) {
+        return 0;
+    }
+    const Row *pRow = ConsoleWords_FindRow(rows, words.Index());
+    if (pRow == nullptr) {
+        words.RefuseIndex(unknown);
+        return 0;
+    }
+    if (words.Meets(pRow->Rule())) {
+        run(*pRow, words);
+    }
+    return 0;
+}
+
+// The same for tables whose rows carry their own action, `void run(const ConsoleWords &)`.
+template <typename Row, size_t kCount>
+int ConsoleWords_Handle(const char *pArgument, size_t maxWords, const Row (&rows)[kCount], UnknownIndex unknown) {
+    return ConsoleWords_Handle(pArgument, maxWords, rows, unknown,
+                               [](const Row &row, const ConsoleWords &words) { row.run(words); });
 }

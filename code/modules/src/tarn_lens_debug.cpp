@@ -30,6 +30,8 @@ struct SetRow {
     // Entries without a word count: at least `words` words, the rest ignored (0: no values).
     bool extraIgnored;
     void (*run)(const ConsoleWords &words);
+
+    constexpr WordRule Rule() const { return extraIgnored ? WordRule::AtLeast(words) : WordRule::Exactly(words); }
 };
 
 constexpr const char kMoveHint[] = "[pos -32768~32768] [speed 0~255]";
@@ -58,6 +60,8 @@ struct GetRow {
     const char *description; // null: not in the usage
     size_t minWords;         // words the entry reads, index included
     void (*run)(const ConsoleWords &words);
+
+    constexpr WordRule Rule() const { return WordRule::AtLeast(minWords); }
 };
 
 // The variables start at 0 and are printed whether the operation succeeded or not.
@@ -149,35 +153,11 @@ void PrintUsage() {
 // ---- handlers ----
 
 int Lens_HandleSetCmd(const char *pArgument) {
-    ConsoleWords words;
-    if (!words.Accept(pArgument, kSetWords)) {
-        return 0;
-    }
-    const SetRow *pRow = ConsoleWords_FindRow(kSetRows, words.Index());
-    if (pRow == nullptr) {
-        TARN_WARN("invalid cmd index: %d.\n", words.Index());
-        return 0;
-    }
-    if (pRow->extraIgnored ? words.CountAtLeast(pRow->words) : words.CountFits(pRow->words)) {
-        pRow->run(words);
-    }
-    return 0;
+    return ConsoleWords_Handle(pArgument, kSetWords, kSetRows, UnknownIndex::Warn);
 }
 
 int Lens_HandleGetCmd(const char *pArgument) {
-    ConsoleWords words;
-    if (!words.Accept(pArgument, kGetWords)) {
-        return 0;
-    }
-    const GetRow *pRow = ConsoleWords_FindRow(kGetRows, words.Index());
-    if (pRow == nullptr) {
-        TARN_WARN("invalid cmd index: %d.\n", words.Index());
-        return 0;
-    }
-    if (words.CountAtLeast(pRow->minWords)) {
-        pRow->run(words);
-    }
-    return 0;
+    return ConsoleWords_Handle(pArgument, kGetWords, kGetRows, UnknownIndex::Warn);
 }
 
 } // namespace

@@ -127,6 +127,8 @@ struct SetRow {
     const char *description;
     size_t words; // including the index; 0: no values, extra words ignored
     void (*run)(const ConsoleWords &words);
+
+    constexpr WordRule Rule() const { return WordRule::Exactly(words); }
 };
 
 // clang-format off
@@ -211,6 +213,8 @@ struct GetRow {
     const char *description;
     size_t minWords; // words the entry reads, index included
     void (*run)(const ConsoleWords &words);
+
+    constexpr WordRule Rule() const { return WordRule::AtLeast(minWords); }
 };
 
 // clang-format off
@@ -397,6 +401,8 @@ struct VersionRow {
     const char *description;
     VersionGet get;
     const char *format;
+
+    static constexpr WordRule Rule() { return WordRule::Any(); }
 };
 
 constexpr VersionRow kVersionRows[] = {
@@ -416,6 +422,10 @@ struct UpgradeRow {
     int index;
     const char *description;
     Upgrade upgrade;
+
+    // The path is the second word; words after it are ignored, as for every entry without a word count.
+    // Without a path nothing is sent: the part would be erased before the missing file showed.
+    static constexpr WordRule Rule() { return WordRule::TextAt(1); }
 };
 
 constexpr UpgradeRow kUpgradeRows[] = {
@@ -488,74 +498,30 @@ void PrintUsage() {
 // ---- handlers ----
 
 int Xtb_HandleSetCmd(const char *pArgument) {
-    ConsoleWords words;
-    if (!words.Accept(pArgument, kSetWords)) {
-        return 0;
-    }
-    const SetRow *pRow = ConsoleWords_FindRow(kSetRows, words.Index());
-    if (pRow == nullptr) {
-        TARN_WARN("invalid cmd index: %d.\n", words.Index());
-        return 0;
-    }
-    if (words.CountFits(pRow->words)) {
-        pRow->run(words);
-    }
-    return 0;
+    return ConsoleWords_Handle(pArgument, kSetWords, kSetRows, UnknownIndex::Warn);
 }
 
 int Xtb_HandleGetCmd(const char *pArgument) {
-    ConsoleWords words;
-    if (!words.Accept(pArgument, kOtherWords)) {
-        return 0;
-    }
-    const GetRow *pRow = ConsoleWords_FindRow(kGetRows, words.Index());
-    if (pRow == nullptr) {
-        TARN_WARN("invalid cmd index: %d.\n", words.Index());
-        return 0;
-    }
-    if (words.CountAtLeast(pRow->minWords)) {
-        pRow->run(words);
-    }
-    return 0;
+    return ConsoleWords_Handle(pArgument, kOtherWords, kGetRows, UnknownIndex::Warn);
 }
 
 int Xtb_HandlePutCmd(const char *pArgument) {
-    ConsoleWords words;
-    if (!words.Accept(pArgument, kOtherWords)) {
-        return 0;
-    }
-    const SetRow *pRow = ConsoleWords_FindRow(kPutRows, words.Index());
-    if (pRow != nullptr && words.CountFits(pRow->words)) {
-        pRow->run(words);
-    }
-    return 0;
+    return ConsoleWords_Handle(pArgument, kOtherWords, kPutRows, UnknownIndex::Ignore);
 }
 
 int Xtb_HandleVersionCmd(const char *pArgument) {
-    ConsoleWords words;
-    if (!words.Accept(pArgument, kOtherWords)) {
-        return 0;
-    }
-    if (const VersionRow *pRow = ConsoleWords_FindRow(kVersionRows, words.Index())) {
-        uint32_t version = 0;
-        (gpOps->*pRow->get)(&version);
-        Info(pRow->format, version);
-    }
-    return 0;
+    return ConsoleWords_Handle(pArgument, kOtherWords, kVersionRows, UnknownIndex::Ignore,
+                               [](const VersionRow &row, const ConsoleWords &) {
+                                   uint32_t version = 0;
+                                   (gpOps->*row.get)(&version);
+                                   Info(row.format, version);
+                               });
 }
 
 int Xtb_HandleUpgradeCmd(const char *pArgument) {
-    ConsoleWords words;
-    if (!words.Accept(pArgument, kOtherWords)) {
-        return 0;
-    }
-    const UpgradeRow *pRow = ConsoleWords_FindRow(kUpgradeRows, words.Index());
-    // The path is the second word; words after it are ignored, as for every entry without a word count. Without
-    // a path nothing is sent: the part would be erased before the missing file showed.
-    if (pRow != nullptr && words.HasText(1)) {
-        (gpOps->*pRow->upgrade)(words.Word(1));
-    }
-    return 0;
+    return ConsoleWords_Handle(
+        pArgument, kOtherWords, kUpgradeRows, UnknownIndex::Ignore,
+        [](const UpgradeRow &row, const ConsoleWords &words) { (gpOps->*row.upgrade)(words.Word(1)); });
 }
 
 } // namespace
