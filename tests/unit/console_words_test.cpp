@@ -36,16 +36,16 @@ TEST(ConsoleWords, RefusalsPrintParamInvalidAndAZeroCountTakesAnyNumberOfWords) 
     StdoutCapture capture;
     EXPECT_FALSE(words.Accept("1 2 3 4 5 6", 5));
     EXPECT_TRUE(words.Accept("2 100", 5));
-    EXPECT_FALSE(words.CountFits(3));
-    EXPECT_TRUE(words.CountFits(2));
-    EXPECT_TRUE(words.CountFits(0));
-    EXPECT_TRUE(words.CountAtLeast(1));
-    EXPECT_TRUE(words.CountAtLeast(2));
-    EXPECT_FALSE(words.CountAtLeast(3));
-    EXPECT_TRUE(words.HasText(1));
-    EXPECT_FALSE(words.HasText(2));
+    EXPECT_FALSE(words.Meets(WordRule::Exactly(3)));
+    EXPECT_TRUE(words.Meets(WordRule::Exactly(2)));
+    EXPECT_TRUE(words.Meets(WordRule::Exactly(0)));
+    EXPECT_TRUE(words.Meets(WordRule::AtLeast(1)));
+    EXPECT_TRUE(words.Meets(WordRule::AtLeast(2)));
+    EXPECT_FALSE(words.Meets(WordRule::AtLeast(3)));
+    EXPECT_TRUE(words.Meets(WordRule::TextAt(1)));
+    EXPECT_FALSE(words.Meets(WordRule::TextAt(2)));
     EXPECT_TRUE(words.Accept("1 ", 5));
-    EXPECT_FALSE(words.HasText(1)) << "a trailing blank leaves an empty word";
+    EXPECT_FALSE(words.Meets(WordRule::TextAt(1))) << "a trailing blank leaves an empty word";
     const std::string refused = ErrorLine("param invalid.\n");
     EXPECT_EQ(refused + refused + refused + refused + refused, WithoutLocations(capture.Finish()));
 }

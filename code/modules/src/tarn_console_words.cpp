@@ -44,40 +44,23 @@ bool ConsoleWords::Accept(const char *pArgument, size_t maxWords) {
     return true;
 }
 
-bool ConsoleWords::CountFits(size_t expected) const {
-    if (expected != 0 && count_ != expected) {
-        TARN_ERR("param invalid.\n");
-        return false;
-    }
-    return true;
-}
-
-bool ConsoleWords::CountAtLeast(size_t minimum) const {
-    if (count_ < minimum) {
-        TARN_ERR("param invalid.\n");
-        return false;
-    }
-    return true;
-}
-
-bool ConsoleWords::HasText(size_t index) const {
-    if (Word(index)[0] == '\0') {
-        TARN_ERR("param invalid.\n");
-        return false;
-    }
-    return true;
-}
-
 bool ConsoleWords::Meets(WordRule rule) const {
+    bool met = false;
     switch (rule.kind) {
         case WordRule::Kind::Exactly:
-            return CountFits(rule.count);
+            met = rule.value == 0 || count_ == rule.value;
+            break;
         case WordRule::Kind::AtLeast:
-            return CountAtLeast(rule.count);
+            met = count_ >= rule.value;
+            break;
         case WordRule::Kind::TextAt:
-            return HasText(rule.count);
+            met = Word(rule.value)[0] != '\0';
+            break;
     }
-    return false;
+    if (!met) {
+        TARN_ERR("param invalid.\n");
+    }
+    return met;
 }
 
 void ConsoleWords::RefuseIndex(UnknownIndex unknown) const {

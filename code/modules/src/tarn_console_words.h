@@ -8,12 +8,13 @@
 struct WordRule {
     enum class Kind : uint8_t { Exactly, AtLeast, TextAt };
     Kind kind;
-    // Exactly: the word count, 0 taking any; AtLeast: the fewest words, the rest ignored; TextAt: the word that
-    // must be there and not empty.
-    size_t count;
+    size_t value;
 
+    // The word count; 0 takes any count.
     static constexpr WordRule Exactly(size_t count) { return {Kind::Exactly, count}; }
+    // The fewest words; words beyond them are ignored.
     static constexpr WordRule AtLeast(size_t count) { return {Kind::AtLeast, count}; }
+    // The word must be there and not empty (a trailing blank leaves an empty one); others are ignored.
     static constexpr WordRule TextAt(size_t index) { return {Kind::TextAt, index}; }
     static constexpr WordRule Any() { return AtLeast(0); }
 };
@@ -45,14 +46,7 @@ public:
 
     // Split, or the console's error "param invalid." when the argument does not fit.
     bool Accept(const char *pArgument, size_t maxWords);
-    // True when the entry's word count (index included) is met; 0 takes any count. Else "param invalid.".
-    bool CountFits(size_t expected) const;
-    // True when the entry's words are there (index included); words beyond them are ignored. Else
-    // "param invalid.".
-    bool CountAtLeast(size_t minimum) const;
-    // True when the word is there and not empty (a trailing blank leaves an empty one). Else "param invalid.".
-    bool HasText(size_t index) const;
-    // The rule's check above.
+    // True when the words meet the entry's rule; else the console's error "param invalid.".
     bool Meets(WordRule rule) const;
     // "invalid cmd index: %d." with the first word's number, when the console warns.
     void RefuseIndex(UnknownIndex unknown) const;
