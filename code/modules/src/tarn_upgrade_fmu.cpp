@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "tarn_board.h"
+#include "tarn_byte_order.h"
 #include "tarn_console.h"
 #include "tarn_crc.h"
 #include "tarn_fdio.h"
@@ -68,11 +69,6 @@ struct FmuUpgradeContext {
 };
 
 FmuUpgradeContext g_fmu;
-
-uint32_t LittleEndian32(const uint8_t *bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 void PrintProgress(uint32_t remaining) {
     printf("\r%4.1f%%", 100.0 - remaining * 100.0 / g_fmu.firmwareSize);
@@ -213,7 +209,7 @@ int Fmu_GetInfo(uint8_t parameter, uint32_t *value) {
         TARN_ERR("recv data fail.\n");
         return -1;
     }
-    *value = LittleEndian32(reply);
+    *value = tarn::LoadLe32(reply);
     return Fmu_GetSync();
 }
 
@@ -285,7 +281,7 @@ int Fmu_Verify() {
         TARN_ERR("did not receive CRC checksum");
         return -1;
     }
-    const uint32_t received = LittleEndian32(reply);
+    const uint32_t received = tarn::LoadLe32(reply);
     // A flight controller is never started on an image that its bootloader reports as different.
     if (received != expected) {
         TARN_WARN("CRC wrong: received: 0x%x, expected: 0x%x\n", received, expected);
