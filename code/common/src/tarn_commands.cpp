@@ -17,7 +17,7 @@ const std::array<CommandEntry, kCommandCount> kCommandTable = {{
     {"upgrade_rf", Main_NotBuilt},
     {"upgrade_dm368_kernel", Main_UpgradeDm368},
     {"upgrade_dm368_fs", Main_UpgradeDm368},
-    {"uart_debug", Main_NotBuilt},
+    {"uart_debug", Main_UartDebug},
     {"xtb_debug", Main_XtbDebug},
     {"fmu_debug", Main_NotBuilt},
     {"mcu_dlogger", Main_NotBuilt},
