@@ -26,7 +26,7 @@ constexpr ToolRow kToolRows[] = {
     {Tool::upgrade_rf, Main_NotBuilt},
     {Tool::upgrade_dm368_kernel, Main_UpgradeDm368},
     {Tool::upgrade_dm368_fs, Main_UpgradeDm368},
-    {Tool::uart_debug, Main_NotBuilt},
+    {Tool::uart_debug, Main_UartDebug},
     {Tool::xtb_debug, Main_XtbDebug},
     {Tool::fmu_debug, Main_NotBuilt},
     {Tool::mcu_dlogger, Main_NotBuilt},
