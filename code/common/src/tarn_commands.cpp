@@ -10,7 +10,7 @@ const std::array<CommandEntry, kCommandCount> kCommandTable = {{
     {"usleep", Main_Usleep},
     {"unitest", Main_Unitest},
     {"upgrade_fmu", Main_UpgradeFmu},
-    {"upgrade_imu", Main_NotBuilt},
+    {"upgrade_imu", Main_UpgradeImu},
     {"upgrade_of", Main_NotBuilt},
     {"upgrade_bms", Main_NotBuilt},
     {"upgrade_rc", Main_NotBuilt},

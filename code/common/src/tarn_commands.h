@@ -21,6 +21,7 @@ int Main_Msleep(int argc, char *argv[]);
 int Main_Usleep(int argc, char *argv[]);
 int Main_Unitest(int argc, char *argv[]);
 int Main_UpgradeFmu(int argc, char *argv[]);
+int Main_UpgradeImu(int argc, char *argv[]);
 int Main_XtbDebug(int argc, char *argv[]);
 int Main_LensDebug(int argc, char *argv[]);
 int Main_PriUenv(int argc, char *argv[]);
