@@ -22,6 +22,8 @@ int Main_Usleep(int argc, char *argv[]);
 int Main_Unitest(int argc, char *argv[]);
 int Main_UpgradeFmu(int argc, char *argv[]);
 int Main_UpgradeImu(int argc, char *argv[]);
+int Main_UpgradeOf(int argc, char *argv[]);
+int Main_UpgradeBms(int argc, char *argv[]);
 int Main_XtbDebug(int argc, char *argv[]);
 int Main_LensDebug(int argc, char *argv[]);
 int Main_PriUenv(int argc, char *argv[]);

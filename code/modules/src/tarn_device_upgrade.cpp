@@ -145,3 +145,14 @@ int Device_Program(DeviceUpgrade *upgrade, const DeviceBlockPlan &plan) {
     printf("\n");
     return 0;
 }
+
+int Device_RunSteps(const DeviceStep *steps, size_t count) {
+    for (size_t index = 0; index < count; ++index) {
+        TARN_INFO("%s", steps[index].announce);
+        if (steps[index].run() != 0) {
+            TARN_ERR("%s", steps[index].failure);
+            return -1;
+        }
+    }
+    return 0;
+}

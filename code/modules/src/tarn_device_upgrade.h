@@ -4,6 +4,7 @@
 // tool is its constants and step table on top of this.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tarn_mavlink.h"
@@ -37,6 +38,16 @@ struct DeviceBlockPlan {
     int failuresTolerated; // failed exchanges retried over the whole image; 0: the first failure ends it
     bool finalFailureIsWarning;
 };
+
+// A step of an upgrade: its information line, its work, its error line.
+struct DeviceStep {
+    const char *announce;
+    int (*run)();
+    const char *failure;
+};
+
+// Runs the steps in order; the first failure prints its line and ends the run (-1).
+int Device_RunSteps(const DeviceStep *steps, size_t count);
 
 // One byte or more within the tool's per-byte wait; 0, or -1 after the reason.
 int Device_Recv(DeviceUpgrade *upgrade, uint8_t *buffer, uint32_t count);

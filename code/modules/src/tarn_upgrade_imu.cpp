@@ -203,25 +203,16 @@ int Imu_RunToApp() {
 int Imu_Upgrade() {
     Imu_SetFlag(1);
     Time_SleepUs(kFlagPauseUs);
-    struct Step {
-        const char *announce;
-        int (*run)();
-        const char *failure;
-    };
-    static constexpr Step kSteps[] = {
+    const DeviceStep steps[] = {
         {"step 1: prepare.\n", Imu_Prepare, "prepare fail.\n"},
         {"step 2: erase flash.\n", Imu_Erase, "erase fail.\n"},
         {"step 3: program flash\n", Imu_Program, "program fail.\n"},
         {"step 4: set app info.\n", Imu_SetAppInfo, "verify fail.\n"},
         {"step 5: run to app.\n", Imu_RunToApp, "run to app fail.\n"},
     };
-    for (const Step &step : kSteps) {
-        TARN_INFO("%s", step.announce);
-        if (step.run() != 0) {
-            TARN_ERR("%s", step.failure);
-            Imu_SetFlag(0);
-            return -1;
-        }
+    if (Device_RunSteps(steps, std::size(steps)) != 0) {
+        Imu_SetFlag(0);
+        return -1;
     }
     return 0;
 }
