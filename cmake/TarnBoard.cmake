@@ -21,4 +21,18 @@ foreach(line FMU IMU OF BMS RC RF)
     tarn_board_line(TARN_LINE_${line} TARN_BOARD_LINE_${line})
 endforeach()
 
+# Each secret is a list of byte values of a fixed count.
+function(tarn_board_bytes variable count out)
+    set(bytes "${${variable}}")
+    list(LENGTH bytes length)
+    if(NOT length EQUAL count)
+        message(FATAL_ERROR "boards/${TARN_BOARD}.cmake: ${variable} needs ${count} bytes, has ${length}")
+    endif()
+    list(JOIN bytes ", " joined)
+    set(${out} "{${joined}}" PARENT_SCOPE)
+endfunction()
+
+tarn_board_bytes(TARN_IMU_SCRAMBLE_KEY 8 TARN_BOARD_IMU_SCRAMBLE_KEY)
+tarn_board_bytes(TARN_OF_ENTRY_CODE 8 TARN_BOARD_OF_ENTRY_CODE)
+tarn_board_bytes(TARN_BMS_ENTRY_CODE 4 TARN_BOARD_BMS_ENTRY_CODE)
 configure_file("${PROJECT_SOURCE_DIR}/cmake/tarn_board.h.in" "${TARN_GENERATED_DIR}/tarn_board.h" @ONLY)

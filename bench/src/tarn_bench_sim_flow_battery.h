@@ -34,12 +34,13 @@ public:
 protected:
     void OnCommand(uint32_t code, const uint8_t *arguments) override { HandleCommand(code, arguments); }
     void OnData(uint32_t code, const uint8_t *data, uint8_t length) override { HandleData(code, data, length); }
-    void OnFlag(uint8_t) override {}
+    void OnFlag(uint8_t value) override { HandleFlag(value); }
     void AcknowledgeWrongly() override { SendWrongAck(); }
 
 private:
     void HandleCommand(uint32_t code, const uint8_t *arguments);
     void HandleData(uint32_t code, const uint8_t *data, uint8_t length);
+    void HandleFlag(uint8_t value);
     void SendWrongAck();
     void Ack(uint32_t code);
     bool CheckCommand(uint32_t code, const uint8_t *arguments); // caller holds stateLock_
@@ -49,7 +50,6 @@ private:
     int stage_ = 0; // requests accepted so far, in the device's order
     bool headerPending_ = false;
     uint16_t pendingLength_ = 0;
-    uint16_t pendingOffset_ = 0;
     uint16_t pendingCrc_ = 0;
     uint32_t announced_ = 0;
     std::vector<uint8_t> programmed_;

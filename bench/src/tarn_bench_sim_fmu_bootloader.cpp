@@ -1,7 +1,6 @@
 #include "tarn_bench_sim_fmu_bootloader.h"
 
 #include <cstring>
-#include <thread>
 
 #include "tarn_byte_order.h"
 #include "tarn_crc.h"
@@ -85,14 +84,6 @@ void FmuBootloaderSimulator::SetApplicationChatter(bool chatter) {
     chatter_ = chatter;
 }
 
-void FmuBootloaderSimulator::SetLineRate(uint32_t bytesPerSecond) {
-    {
-        std::lock_guard<std::mutex> hold(stateLock_);
-        lineRate_ = bytesPerSecond;
-    }
-    Port().SetLineRate(bytesPerSecond);
-}
-
 bool FmuBootloaderSimulator::InBootloader() const {
     std::lock_guard<std::mutex> hold(stateLock_);
     return inBootloader_;
@@ -119,16 +110,6 @@ uint32_t FmuBootloaderSimulator::FlashCrc() const {
 }
 
 void FmuBootloaderSimulator::HandleBytes(const uint8_t *bytes, size_t count) {
-    uint32_t lineRate = 0;
-    {
-        std::lock_guard<std::mutex> hold(stateLock_);
-        lineRate = lineRate_;
-    }
-    if (lineRate != 0) {
-        // The bytes could not have arrived before the line had carried them.
-        const auto now = std::chrono::steady_clock::now();
-        wireFreeAt_ = std::max(wireFreeAt_, now) + std::chrono::microseconds(count * 1000000u / lineRate);
-    }
     for (size_t index = 0; index < count; ++index) {
         if (InBootloader()) {
             OnBootloaderByte(bytes[index]);
@@ -296,14 +277,7 @@ void FmuBootloaderSimulator::Reply(std::vector<uint8_t> data, bool withSync) {
             data.insert(data.end(), {kInSync, kOk});
         }
     }
-    WaitForWireTime();
     SendFrame(data);
-}
-
-void FmuBootloaderSimulator::WaitForWireTime() {
-    if (wireFreeAt_ > std::chrono::steady_clock::now()) {
-        std::this_thread::sleep_until(wireFreeAt_);
-    }
 }
 
 } // namespace tarn::bench

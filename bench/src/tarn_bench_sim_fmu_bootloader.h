@@ -7,7 +7,6 @@
 // that talks without pause. The base's IgnoreNext drops a reply (a lost reply), SetSilent silences the device.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -35,9 +34,6 @@ public:
     void SetBadSync(int count, uint8_t first, uint8_t second);
     // While the application runs it sends a heartbeat on every idle turn, so the line is never silent.
     void SetApplicationChatter(bool chatter);
-    // Paces both directions at this many bytes per second: replies are held back until the request could
-    // have arrived over such a line, and are written at that rate (0: as fast as the pseudo-terminal goes).
-    void SetLineRate(uint32_t bytesPerSecond);
 
     bool InBootloader() const;
     // The flash as programmed (erased bytes are 0xFF).
@@ -65,7 +61,6 @@ private:
     void Execute();
     void Reply(std::vector<uint8_t> data, bool withSync);
     void Invalid();
-    void WaitForWireTime();
 
     // Simulator thread only.
     MavlinkChannels mavlink_{};
@@ -73,7 +68,6 @@ private:
     CommandState commandState_ = CommandState::Idle;
     std::vector<uint8_t> command_;
     size_t dataLength_ = 0;
-    std::chrono::steady_clock::time_point wireFreeAt_{};
 
     mutable std::mutex stateLock_;
     // Guarded by stateLock_: the simulator thread runs the device, the test thread sets knobs and looks.
@@ -87,7 +81,6 @@ private:
     int badSyncCount_ = 0;
     uint8_t badSync_[2] = {0, 0};
     bool chatter_ = false;
-    uint32_t lineRate_ = 0;
 };
 
 } // namespace tarn::bench

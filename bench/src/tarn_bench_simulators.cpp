@@ -1,7 +1,9 @@
 #include "tarn_bench_simulators.h"
 
+#include "tarn_bench_sim_flow_battery.h"
 #include "tarn_bench_sim_fmu_bootloader.h"
 #include "tarn_bench_sim_gimbal.h"
+#include "tarn_bench_sim_imu.h"
 #include "tarn_bench_sim_lens.h"
 
 namespace tarn::bench {
@@ -15,6 +17,16 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<LensSimulator>(port); }},
         {"fmu-bootloader", 0, "flight controller restarting into its first-generation bootloader (upgrade_fmu)",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<FmuBootloaderSimulator>(port); }},
+        {"imu-bootloader", 0, "IMU bootloader behind the flight controller's line (upgrade_imu)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<ImuSimulator>(port); }},
+        {"of-bootloader", 0, "optical-flow bootloader behind the flight controller's line (upgrade_of)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> {
+             return std::make_unique<FlowBatterySimulator>(port, FlowBatterySimulator::Device::Flow);
+         }},
+        {"bms-bootloader", 0, "battery bootloader behind the flight controller's line (upgrade_bms)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> {
+             return std::make_unique<FlowBatterySimulator>(port, FlowBatterySimulator::Device::Battery);
+         }},
     };
     return kinds;
 }

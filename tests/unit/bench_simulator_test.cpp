@@ -172,6 +172,19 @@ TEST_F(SimulatorTest, DelaysAndPrefixesRepliesWithNoise) {
     EXPECT_LT(elapsed, 3000ms);
 }
 
+TEST_F(SimulatorTest, PacesARequestAndItsReplyAtTheLineRate) {
+    // At 1000 bytes a second, 96 skipped bytes and a 4-byte request take 100 ms to arrive, the reply 5 ms more.
+    device_->SetLineRate(1000);
+    std::vector<uint8_t> bytes(96, 0x00);
+    bytes.insert(bytes.end(), {kStart, 1, 9, 10});
+    const Clock::time_point start = Clock::now();
+    ASSERT_EQ(write(tool_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    EXPECT_EQ(Receive(5, 3000), (std::vector<uint8_t>{kStart, 0x81, 9, kDeviceId, 0x8F}));
+    const auto elapsed = Clock::now() - start;
+    EXPECT_GE(elapsed, 104ms);
+    EXPECT_LT(elapsed, 3000ms);
+}
+
 TEST_F(SimulatorTest, StopsPromptlyAndRefusesASecondStart) {
     EXPECT_EQ(device_->Start(), -1);
     const Clock::time_point start = Clock::now();

@@ -2,9 +2,8 @@
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <unistd.h>
+#include <iterator>
 
 #include "tarn_board.h"
 #include "tarn_byte_order.h"
@@ -13,6 +12,7 @@
 #include "tarn_fdio.h"
 #include "tarn_firmware_file.h"
 #include "tarn_time.h"
+#include "tarn_upgrade_entry.h"
 
 namespace {
 
@@ -24,7 +24,6 @@ constexpr const char *kSiblingStops[] = {"killall -9 AirLinkRelay", "killall -9 
 static_assert(kBoardLineFmu.device == nullptr || Fdio_IsSupportedBaudrate(kBoardLineFmu.baudrate),
               "the board gives the flight controller's line a speed the serial set-up cannot do");
 
-constexpr uint32_t kSizeUnknown = 0xFFFFFFFF;
 constexpr uint32_t kChunkLength = 60;
 constexpr uint8_t kImageFill = 0xFF;
 constexpr uint32_t kReceiveWaitMs = 3000;
@@ -35,9 +34,6 @@ constexpr uint64_t kErasePauseUs = 8000000;
 constexpr int kSyncAttempts = 5;
 constexpr int kEraseReplyAttempts = 3;
 constexpr uint32_t kCheckedRevision = 4;
-// A stopped sibling lets go of the line as it exits, a moment after killall has returned.
-constexpr uint32_t kLineReleaseWaitMs = 1000;
-constexpr uint64_t kLineRetryPauseUs = 100000;
 
 constexpr std::array<uint8_t, 256> ErasedBytes() {
     std::array<uint8_t, 256> erased{};
@@ -60,51 +56,14 @@ constexpr uint8_t kRestartSystemId = 255;
 constexpr uint8_t kRestartSequence = 5;
 constexpr uint8_t kFlightControllerSystemId = 1;
 
-// One per process, used by the main thread only.
-struct FmuUpgradeContext {
-    const char *firmwarePath = nullptr;
-    uint32_t firmwareSize = 0;
-    FirmwareImage firmware;
-    int serialFd = -1;
-};
+constexpr UpgradeEntry kFmuEntry = {Fmu_Usage, kChunkLength, kImageFill, 0, kSiblingStops, std::size(kSiblingStops)};
 
-FmuUpgradeContext g_fmu;
+// One per process, used by the main thread only.
+UpgradeSession g_fmu;
 
 void PrintProgress(uint32_t remaining) {
     printf("\r%4.1f%%", 100.0 - remaining * 100.0 / g_fmu.firmwareSize);
     fflush(stdout);
-}
-
-// Opens the flight controller's line without a word: the caller decides what a refusal means.
-FdioResult TryOpenLine() {
-    return Fdio_OpenSerial(kBoardLineFmu.device, kBoardLineFmu.baudrate, &g_fmu.serialFd);
-}
-
-void StopSiblings() {
-    for (const char *command : kSiblingStops) {
-        const int ignored = system(command);
-        (void)ignored;
-    }
-}
-
-// The siblings are stopped once the line is ours, or when it is held (by one of them, as a rule); a missing or
-// broken line stops nothing. A held line is asked for again for as long as the stopped siblings take to exit.
-int OpenLineStoppingSiblings() {
-    if (kBoardLineFmu.device == nullptr) {
-        return Fmu_InitUart();
-    }
-    FdioResult opened = TryOpenLine();
-    const bool held = Fdio_LineInUse(opened);
-    if (opened.status == FdioStatus::Ok || held) {
-        StopSiblings();
-    }
-    const uint32_t start = Time_GetMs();
-    while (held && Fdio_LineInUse(opened) && Time_GetMs() - start < kLineReleaseWaitMs) {
-        Time_SleepUs(kLineRetryPauseUs);
-        opened = TryOpenLine();
-    }
-    FDIO_REPORT_OPEN(opened, kBoardLineFmu.device);
-    return opened.status == FdioStatus::Ok ? 0 : -1;
 }
 
 } // namespace
@@ -116,13 +75,7 @@ void Fmu_Usage() {
 }
 
 int Fmu_InitUart() {
-    if (kBoardLineFmu.device == nullptr) {
-        TARN_WARN("unsupport plat.\n");
-        return -1;
-    }
-    const FdioResult result = TryOpenLine();
-    FDIO_REPORT_OPEN(result, kBoardLineFmu.device);
-    return result.status == FdioStatus::Ok ? 0 : -1;
+    return Upgrade_OpenLine(kBoardLineFmu, &g_fmu);
 }
 
 void Fmu_SetLine(int fd) {
@@ -130,10 +83,7 @@ void Fmu_SetLine(int fd) {
 }
 
 void Fmu_DeinitUart() {
-    if (g_fmu.serialFd >= 0) {
-        close(g_fmu.serialFd);
-        g_fmu.serialFd = -1;
-    }
+    Upgrade_Leave(&g_fmu);
 }
 
 int Fmu_Recv(uint8_t *buffer, uint32_t count) {
@@ -149,19 +99,11 @@ int Fmu_Send(const uint8_t *buffer, uint32_t count) {
 }
 
 uint32_t Fmu_GetFileSize(const char *path) {
-    uint32_t size = 0;
-    if (Firmware_GetSize(path, &size) != 0) {
-        TARN_SYSERR("stat");
-        return kSizeUnknown;
-    }
-    return size;
+    return Upgrade_GetFileSize(path);
 }
 
 int Fmu_GetFileBuf() {
-    const FirmwareLoad load =
-        Firmware_Load(g_fmu.firmwarePath, g_fmu.firmwareSize, kChunkLength, kImageFill, &g_fmu.firmware);
-    FIRMWARE_REPORT(load, g_fmu.firmwareSize);
-    return load.status == FirmwareStatus::Ok ? 0 : -1;
+    return Upgrade_LoadImage(kFmuEntry, &g_fmu);
 }
 
 void Fmu_FreeFileBuf() {
@@ -353,28 +295,9 @@ int Fmu_Upgrade() {
 }
 
 int Main_UpgradeFmu(int argc, char *argv[]) {
-    if (argc != 2) {
-        Fmu_Usage();
+    if (Upgrade_Enter(kFmuEntry, kBoardLineFmu, argc, argv, &g_fmu) != 0) {
         return -1;
     }
-    // Nothing is stopped, opened or sent before the image is known good: a mistyped path changes nothing.
-    g_fmu = FmuUpgradeContext();
-    g_fmu.firmwarePath = argv[1];
-    g_fmu.firmwareSize = Fmu_GetFileSize(g_fmu.firmwarePath);
-    // A failed size query stops here: no buffer may be sized from the failure value. An empty file gets the
-    // unreadable file's line alone: there is nothing to flash, and the progress is a share of the size.
-    if (g_fmu.firmwareSize == kSizeUnknown || g_fmu.firmwareSize == 0 || Fmu_GetFileBuf() != 0) {
-        TARN_ERR("get file buf fail.\n");
-        return -1;
-    }
-    if (OpenLineStoppingSiblings() != 0) {
-        TARN_ERR("init uart fail.\n");
-        Fmu_FreeFileBuf();
-        return -1;
-    }
-    TARN_INFO("begin to upgrade file='%s' size=%d to firmware.\n", g_fmu.firmwarePath,
-              static_cast<int>(g_fmu.firmwareSize));
-
     int result = Fmu_Upgrade();
     if (result != 0) {
         TARN_WARN("upgrade fmu fail and try it again.\n");
@@ -383,7 +306,6 @@ int Main_UpgradeFmu(int argc, char *argv[]) {
             TARN_ERR("upgrade fmu fail.\n");
         }
     }
-    Fmu_DeinitUart();
-    Fmu_FreeFileBuf();
+    Upgrade_Leave(&g_fmu);
     return result == 0 ? 0 : -1;
 }
