@@ -1,6 +1,7 @@
-// The bench's fake MTD driver, preloaded into a tool in the sandbox: descriptors opened as /dev/mtdN are
-// served from the NAND image bound there (tarn_bench_nand), with faults and a journal of every request as
-// the sandbox's configuration file says. Everything else goes through to the C library untouched.
+// The bench's fake kernel drivers, preloaded into a tool in the sandbox: descriptors opened as /dev/mtdN are
+// served from the NAND image bound there (tarn_bench_nand), /dev/dlog by the log half
+// (tarn_bench_fake_dlog.cpp), with faults and a journal of every request as the sandbox's configuration file
+// says. Everything else goes through to the C library untouched.
 //
 // The sandbox names the configuration file in TARN_BENCH_FAKE_MTD, only for the tool it runs. Lines:
 //   journal PATH                    every request is appended to PATH, one line each
@@ -12,6 +13,7 @@
 //   cut write|erase COUNT           power fails during the COUNTth write or MEMERASE: the page is half
 //                                   programmed or the block's first half erased, then the process is killed
 //   mismatch COUNT                  the COUNTth read of the process comes back with its first byte inverted
+//   dlog ...                        the log device's lines (see tarn_bench_fake_dlog.cpp)
 //
 // This runs inside other programs (the tool, mtd_debug): no C++ runtime, no allocation, and a lock around
 // the tables since the program may have threads.
@@ -29,6 +31,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tarn_bench_fake_driver.h"
 #include "tarn_bench_nand.h"
 
 using tarn::bench::NandChip;
@@ -53,21 +56,11 @@ struct Descriptor {
     uint64_t position;
 };
 
-struct Real {
-    int (*open)(const char *, int, ...);
-    int (*openat)(int, const char *, int, ...);
-    ssize_t (*read)(int, void *, size_t);
-    ssize_t (*write)(int, const void *, size_t);
-    ssize_t (*pread)(int, void *, size_t, off_t);
-    ssize_t (*pwrite)(int, const void *, size_t, off_t);
-    off_t (*lseek)(int, off_t, int);
-    int (*ioctl)(int, unsigned long, ...);
-    int (*close)(int);
-};
+using tarn::bench::fake::Real;
+using tarn::bench::fake::real;
 
-pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t &lock = tarn::bench::fake::driverLock;
 bool loaded = false;
-Real real;
 Device devices[kMaxDevices];
 Descriptor descriptors[kMaxDescriptors];
 int journalFd = -1;
@@ -84,7 +77,13 @@ template <typename Function> void Resolve(Function &function, const char *name) 
     function = reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
-void Journal(const char *format, ...) __attribute__((format(printf, 1, 2)));
+} // namespace
+
+namespace tarn::bench::fake {
+
+pthread_mutex_t driverLock = PTHREAD_MUTEX_INITIALIZER;
+Real real;
+
 void Journal(const char *format, ...) {
     if (journalFd < 0) {
         return;
@@ -112,6 +111,13 @@ const char *Outcome(long long result, char *text, size_t size) {
     return text;
 }
 
+} // namespace tarn::bench::fake
+
+namespace {
+
+using tarn::bench::fake::Journal;
+using tarn::bench::fake::Outcome;
+
 void ParseLine(char *line) {
     char *words[5] = {};
     int count = 0;
@@ -119,7 +125,7 @@ void ParseLine(char *line) {
          word = strtok_r(nullptr, " \t\n", &save)) {
         words[count++] = word;
     }
-    if (count < 2) {
+    if (count < 2 || tarn::bench::fake::DlogConfigure(words, count)) {
         return;
     }
     const long n = strtol(words[1], nullptr, 0);
@@ -177,8 +183,10 @@ void LoadConfiguration() {
     }
 }
 
+} // namespace
+
 // Called with the lock held.
-void EnsureLoaded() {
+void tarn::bench::fake::EnsureLoaded() {
     if (loaded) {
         return;
     }
@@ -188,6 +196,10 @@ void EnsureLoaded() {
     }
     LoadConfiguration();
 }
+
+namespace {
+
+using tarn::bench::fake::EnsureLoaded;
 
 // Resolves the real calls before anything else can call in: the dynamic loader's own lookups are not ours.
 __attribute__((constructor)) void ResolveReal() {
@@ -202,12 +214,18 @@ __attribute__((constructor)) void ResolveReal() {
     Resolve(real.close, "close");
 }
 
-Real &Calls() {
+} // namespace
+
+tarn::bench::fake::Real &tarn::bench::fake::Calls() {
     if (real.open == nullptr) {
         ResolveReal();
     }
     return real;
 }
+
+namespace {
+
+using tarn::bench::fake::Calls;
 
 // The device number of a path "/dev/mtdN", or -1.
 int MtdNumber(const char *path) {
@@ -303,7 +321,11 @@ int ModeOf(int flags, va_list arguments) {
 
 int OpenAt(int dirfd, const char *path, int flags, int mode) {
     const int n = MtdNumber(path);
-    return n >= 0 ? OpenMtd(n, dirfd, path, flags, mode) : Calls().openat(dirfd, path, flags, mode);
+    if (n >= 0) {
+        return OpenMtd(n, dirfd, path, flags, mode);
+    }
+    return tarn::bench::fake::IsDlogPath(path) ? tarn::bench::fake::DlogOpen(dirfd, path, flags, mode)
+                                               : Calls().openat(dirfd, path, flags, mode);
 }
 
 // Power fails: the journal says where, and the process ends as a machine losing power would, at once.
@@ -463,6 +485,9 @@ template <typename Value> Value Returned(long long result) {
 
 ssize_t Read(int fd, void *buffer, size_t count) {
     long long result = 0;
+    if (tarn::bench::fake::DlogRead(fd, buffer, count, result)) {
+        return Returned<ssize_t>(result);
+    }
     if (OnMtd(fd, result, [&](Descriptor &d) { return ReadMtd(d, buffer, count, d.position, true); })) {
         return Returned<ssize_t>(result);
     }
@@ -634,6 +659,9 @@ int ioctl(int fd, unsigned long request, ...) {
     void *argument = va_arg(arguments, void *);
     va_end(arguments);
     long long result = 0;
+    if (tarn::bench::fake::DlogIoctl(fd, request, argument, result)) {
+        return Returned<int>(result);
+    }
     if (OnMtd(fd, result, [&](Descriptor &d) { return IoctlMtd(d, request, argument); })) {
         return Returned<int>(result);
     }
@@ -642,6 +670,9 @@ int ioctl(int fd, unsigned long request, ...) {
 
 int close(int fd) {
     long long result = 0;
+    if (tarn::bench::fake::DlogClose(fd, result)) {
+        return Returned<int>(result);
+    }
     if (OnMtd(fd, result, [&](Descriptor &d) {
             Journal("close mtd%d", d.device);
             const int closed = real.close(d.fd);

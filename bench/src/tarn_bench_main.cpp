@@ -1,4 +1,5 @@
 // tarn-bench: runs one tarn tool in a simulated aircraft and streams what it prints.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -8,14 +9,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <getopt.h>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "tarn_bench_dlog_source.h"
 #include "tarn_bench_flash.h"
 #include "tarn_bench_report.h"
 #include "tarn_bench_sandbox.h"
@@ -36,7 +41,15 @@ constexpr const char kUsage[] =
     "Scenario options:\n"
     "  --hwinfo VALUE      the kernel command line carries hwinfo=VALUE (default: no hwinfo= at all)\n"
     "  --cmdline TEXT      the kernel command line is exactly TEXT (a line feed is added)\n"
-    "  --card DIR          an SD card is inserted: DIR appears at /tmp/SD0 and /dev/mmcblk0 exists\n"
+    "  --card DIR[,ro][,full]  an SD card is inserted: DIR appears at /tmp/SD0 and /dev/mmcblk0 exists; ro\n"
+    "                      mounts it read-only, full gives a copy of DIR with no byte free (kept in the sandbox)\n"
+    "  --remove-card SEC   pull the card SEC seconds after the start: /tmp/SD0 unmounted, /dev/mmcblk0 removed\n"
+    "  --insert-card SEC[,DIR][,ro][,full]  put a card in at SEC seconds (default DIR: the --card one):\n"
+    "                      /dev/mmcblk0 first, the mount --mount-delay later (repeatable, as is --remove-card)\n"
+    "  --mount-delay MS    time from a card's device node to its mount (default 500)\n"
+    "  --dlog RATE         a kernel log device /dev/dlog, fed by a source of RATE bytes per second; the fake\n"
+    "                      driver hands each byte out once and journals the requests\n"
+    "  --time-limit SEC    stop the tool (SIGTERM) after SEC seconds: for tools that run until killed\n"
     "  --file PATH         copy PATH into the tool's working directory (repeatable)\n"
     "  --sim NAME[:PORT]   put simulator NAME on /dev/ttyS<PORT> (default: its usual port; repeatable)\n"
     "  --prefix DIR        the install to run, holding bin/tarn (default: the folder above tarn-bench's bin/)\n"
@@ -71,18 +84,36 @@ enum Option {
     kFault,
     kReboot,
     kBootCheck,
+    kRemoveCard,
+    kInsertCard,
+    kMountDelay,
+    kTimeLimit,
+    kDlog,
     kHelp
 };
 
 constexpr option kOptions[] = {
-    {"hwinfo", required_argument, nullptr, kHwinfo}, {"cmdline", required_argument, nullptr, kCmdline},
-    {"card", required_argument, nullptr, kCard},     {"file", required_argument, nullptr, kFile},
-    {"sim", required_argument, nullptr, kSim},       {"prefix", required_argument, nullptr, kPrefix},
-    {"qemu", no_argument, nullptr, kQemu},           {"flash", required_argument, nullptr, kFlash},
-    {"images", required_argument, nullptr, kImages}, {"bad-block", required_argument, nullptr, kBadBlock},
-    {"env", required_argument, nullptr, kEnv},       {"fault", required_argument, nullptr, kFault},
-    {"reboot", no_argument, nullptr, kReboot},       {"boot-check", no_argument, nullptr, kBootCheck},
-    {"help", no_argument, nullptr, kHelp},           {nullptr, 0, nullptr, 0},
+    {"hwinfo", required_argument, nullptr, kHwinfo},
+    {"cmdline", required_argument, nullptr, kCmdline},
+    {"card", required_argument, nullptr, kCard},
+    {"file", required_argument, nullptr, kFile},
+    {"sim", required_argument, nullptr, kSim},
+    {"prefix", required_argument, nullptr, kPrefix},
+    {"qemu", no_argument, nullptr, kQemu},
+    {"flash", required_argument, nullptr, kFlash},
+    {"images", required_argument, nullptr, kImages},
+    {"bad-block", required_argument, nullptr, kBadBlock},
+    {"env", required_argument, nullptr, kEnv},
+    {"fault", required_argument, nullptr, kFault},
+    {"reboot", no_argument, nullptr, kReboot},
+    {"boot-check", no_argument, nullptr, kBootCheck},
+    {"remove-card", required_argument, nullptr, kRemoveCard},
+    {"insert-card", required_argument, nullptr, kInsertCard},
+    {"mount-delay", required_argument, nullptr, kMountDelay},
+    {"time-limit", required_argument, nullptr, kTimeLimit},
+    {"dlog", required_argument, nullptr, kDlog},
+    {"help", no_argument, nullptr, kHelp},
+    {nullptr, 0, nullptr, 0},
 };
 
 constexpr int kBenchFailed = 125;
@@ -94,9 +125,25 @@ struct SimulatorRequest {
     int port;
 };
 
+// A card change at a time after the tool's start.
+struct CardChange {
+    std::chrono::milliseconds at;
+    bool insert;
+    tarn::bench::CardSettings card; // inserted; an empty directory: the --card one
+};
+
+// What happens while a tool runs: card changes at their times, and a limit after which it is stopped.
+struct RunEvents {
+    std::vector<CardChange> cardChanges;
+    std::chrono::milliseconds timeLimit{0}; // 0: none
+};
+
 struct Scenario {
     std::string kernelCommandLine = tarn::bench::kPlainKernelCommandLine;
-    std::string cardDirectory;
+    tarn::bench::CardSettings card;
+    RunEvents events;
+    std::chrono::milliseconds mountDelay{500};
+    uint32_t dlogRate = 0; // bytes per second of the kernel-log source; 0: no /dev/dlog
     std::vector<std::string> files;
     std::vector<SimulatorRequest> simulators;
     std::string prefix;
@@ -118,6 +165,7 @@ struct DemoStep {
     const char *tool;
     std::vector<std::string> arguments;
     const char *kernelCommandLine = nullptr; // this step's /proc/cmdline; nullptr: the demo aircraft's
+    RunEvents events = {};                   // inserted cards without a directory are the demo's card
 };
 
 // The image the demo's upgrade_fmu step writes, placed in the working directory.
@@ -130,8 +178,13 @@ constexpr const char *kDemoRelease[] = {"u-boot.bin", "uImage", "rootfs.ubi", "a
 constexpr size_t kDemoReleaseSizes[] = {4096, 20000, 65536, 8192};
 // Stands in the steps for the merged image's name, which carries today's date.
 constexpr const char kDemoReleaseName[] = "@release";
-// A step that is no tool: the bench's boot check.
+// Steps that are no tool: the bench's boot check, the fake drivers' journal of log requests, the demo card's
+// log folder.
 constexpr const char kDemoBootCheck[] = "boot-check";
+constexpr const char kDemoJournal[] = "journal";
+constexpr const char kDemoCardListing[] = "card-listing";
+// The kernel log's rate in the demo, bytes per second.
+constexpr uint32_t kDemoLogRate = 2000;
 constexpr const char kDemoSet1CommandLine[] =
     "mem=512M console=ttyAMA0,115200 hwinfo=COMM ubi.mtd=2 root=ubi0:rootfs rootfstype=ubifs\n";
 // The demo computer's boot loader environment, on a hi3519 flash map.
@@ -164,6 +217,20 @@ const std::vector<DemoStep> kDemoSteps = {
      "progress, the image CRC checked by the part, go to app.",
      "xtb_debug",
      {"-u", std::string("1 ") + kDemoGimbalFirmware}},
+    {"dlog sends the kernel's log driver one request per option, in the order given: a pid as an integer, a "
+     "process name as text, log information as two requests without argument; -s is accepted and ignored.",
+     "dlog",
+     {"-p", "12", "-n", "media srv", "-i", "-s", "x"}},
+    {"What the driver received (the bench's fake driver journals every request with its argument):", kDemoJournal, {}},
+    {"dlogger copies the kernel log to the SD card, which already holds dlog_0003: it writes dlog_0004. The card "
+     "is pulled at 2 s and put back at 3 s (its device node first, the mount half a second later): dlogger warns, "
+     "waits, and goes on in dlog_0005, leaving dlog_0004 as it was. The bench stops it at 6 s.",
+     "dlogger",
+     {},
+     nullptr,
+     {{{std::chrono::milliseconds(2000), false, {}}, {std::chrono::milliseconds(3000), true, {}}},
+      std::chrono::milliseconds(6000)}},
+    {"The card's log folder afterwards: every byte of the log once, in two files.", kDemoCardListing, {}},
     {"The boot loader's environment in the computer's NAND (a fake MTD driver plays the flash): every variable.",
      "priuenv",
      {}},
@@ -254,6 +321,38 @@ SimulatorRequest ParseSimulator(const char *text) {
     return {kind, port};
 }
 
+// Seconds (fractions allowed) as milliseconds; exits with the usage when the text is not such a number.
+std::chrono::milliseconds ParseSeconds(const char *option, const std::string &text) {
+    char *end = nullptr;
+    const double seconds = strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(seconds >= 0 && seconds < 1e6)) {
+        UsageError(option, text.c_str());
+    }
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+}
+
+// "WORD[,ro][,full]": the words after the first set the card's flags; returns the first word.
+std::string ParseCard(const char *option, const char *text, tarn::bench::CardSettings &card) {
+    std::vector<std::string> words;
+    std::string rest = text;
+    for (size_t comma; (comma = rest.find(',')) != std::string::npos; rest = rest.substr(comma + 1)) {
+        words.push_back(rest.substr(0, comma));
+    }
+    words.push_back(rest);
+    for (size_t index = 1; index < words.size(); ++index) {
+        if (words[index] == "ro") {
+            card.readOnly = true;
+        } else if (words[index] == "full") {
+            card.full = true;
+        } else if (card.directory.empty()) {
+            card.directory = words[index];
+        } else {
+            UsageError(option, text);
+        }
+    }
+    return words[0];
+}
+
 // Parses the options before "--" (or before the tool); returns the index of the tool in argv.
 int ParseScenario(int argc, char *argv[], Scenario &scenario) {
     for (int option; (option = getopt_long(argc, argv, "+", kOptions, nullptr)) != -1;) {
@@ -265,7 +364,33 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
                 scenario.kernelCommandLine = std::string(optarg) + "\n";
                 break;
             case kCard:
-                scenario.cardDirectory = optarg;
+                scenario.card = {};
+                scenario.card.directory = ParseCard("--card '%s': DIR[,ro][,full]", optarg, scenario.card);
+                break;
+            case kRemoveCard:
+                scenario.events.cardChanges.push_back({ParseSeconds("--remove-card '%s': seconds", optarg), false, {}});
+                break;
+            case kInsertCard: {
+                CardChange change{{}, true, {}};
+                change.at = ParseSeconds("--insert-card '%s': SEC[,DIR][,ro][,full]",
+                                         ParseCard("--insert-card '%s': SEC[,DIR][,ro][,full]", optarg, change.card));
+                scenario.events.cardChanges.push_back(change);
+                break;
+            }
+            case kMountDelay:
+                scenario.mountDelay = ParseSeconds("--mount-delay '%s': milliseconds", optarg) / 1000;
+                break;
+            case kDlog: {
+                char *end = nullptr;
+                const unsigned long rate = strtoul(optarg, &end, 10);
+                if (end == optarg || *end != '\0' || rate == 0 || rate > 10000000) {
+                    UsageError("--dlog '%s': bytes per second, 1 to 10000000", optarg);
+                }
+                scenario.dlogRate = static_cast<uint32_t>(rate);
+                break;
+            }
+            case kTimeLimit:
+                scenario.events.timeLimit = ParseSeconds("--time-limit '%s': seconds", optarg);
                 break;
             case kFile:
                 scenario.files.push_back(optarg);
@@ -322,6 +447,14 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
     if (optind >= argc) {
         UsageError("%s", "no tool given");
     }
+    for (CardChange &change : scenario.events.cardChanges) {
+        if (change.insert && change.card.directory.empty()) {
+            change.card.directory = scenario.card.directory;
+        }
+        if (change.insert && change.card.directory.empty()) {
+            UsageError("%s", "--insert-card without a directory needs --card");
+        }
+    }
     if (scenario.flashBoard.empty() &&
         (!scenario.imageDirectory.empty() || !scenario.badBlocks.empty() || !scenario.environmentFile.empty() ||
          !scenario.faults.empty() || scenario.reboot || scenario.bootCheck)) {
@@ -343,8 +476,10 @@ public:
         settings.install = tarn::bench::MakeToolInstall(prefix, scenario.qemu ? kQemuProgram : "");
         settings.kernelCommandLine = scenario.kernelCommandLine;
         kernelCommandLine_ = scenario.kernelCommandLine; // --reboot replaces it from the environment
-        settings.cardDirectory = scenario.cardDirectory;
+        settings.card = scenario.card;
         settings.captureOutput = false;
+        mountDelay_ = scenario.mountDelay;
+        settings.dlog.present = scenario.dlogRate > 0;
         if (!scenario.flashBoard.empty() && OpenFlash(scenario, settings.flash) != 0) {
             return -1;
         }
@@ -365,6 +500,12 @@ public:
         sandbox_ = tarn::bench::Sandbox::Create(std::move(settings));
         if (sandbox_ == nullptr) {
             return -1;
+        }
+        if (scenario.dlogRate > 0) {
+            dlogSource_ = std::make_unique<tarn::bench::DlogSource>(sandbox_->DlogPath(), scenario.dlogRate);
+            if (dlogSource_->Start() != 0) {
+                return -1;
+            }
         }
         for (const std::string &file : scenario.files) {
             if (sandbox_->PlaceFile(file) != 0) {
@@ -391,15 +532,35 @@ public:
 
     // Runs the tool with the bench's own standard streams, under the scenario's kernel command line or the one
     // given; returns its exit status.
-    int Run(const std::string &tool, const std::vector<std::string> &arguments,
+    int Run(const std::string &tool, const std::vector<std::string> &arguments, const RunEvents &events,
             const char *kernelCommandLine = nullptr) {
         sandbox_->Settings().kernelCommandLine = kernelCommandLine != nullptr ? kernelCommandLine : kernelCommandLine_;
         fflush(stdout);
         if (sandbox_->Start(tool, arguments) != 0) {
             return kBenchFailed;
         }
-        while (!sandbox_->Wait(std::chrono::milliseconds(100))) {
-            if (stopRequested) {
+        const auto start = std::chrono::steady_clock::now();
+        // Each card change becomes one or two timed steps: the node, then the mount.
+        std::vector<std::pair<std::chrono::milliseconds, std::function<int()>>> steps;
+        for (const CardChange &change : events.cardChanges) {
+            if (!change.insert) {
+                steps.emplace_back(change.at, [this] { return sandbox_->RemoveCard(); });
+                continue;
+            }
+            steps.emplace_back(change.at, [this] { return sandbox_->InsertCardNode(); });
+            steps.emplace_back(change.at + mountDelay_,
+                               [this, card = change.card] { return sandbox_->MountCard(card); });
+        }
+        std::stable_sort(steps.begin(), steps.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        size_t next = 0;
+        bool stopping = false;
+        while (!sandbox_->Wait(std::chrono::milliseconds(20))) {
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            for (; next < steps.size() && elapsed >= steps[next].first; ++next) {
+                (void)steps[next].second(); // a failed change is reported, and the tool meets what is there
+            }
+            if (!stopping && (stopRequested || (events.timeLimit.count() > 0 && elapsed >= events.timeLimit))) {
+                stopping = true;
                 sandbox_->Stop();
             }
         }
@@ -407,7 +568,11 @@ public:
         return status.exited ? status.code : 128 + status.signalNumber;
     }
 
+    // The fake drivers' journal since the last call.
+    std::string TakeJournal() const { return sandbox_->TakeFlashJournal(); }
+
     ~Bench() {
+        dlogSource_.reset();
         sandbox_.reset();
         for (std::unique_ptr<tarn::bench::Simulator> &simulator : simulators_) {
             simulator->Stop();
@@ -484,6 +649,8 @@ private:
     std::string kernelCommandLine_;
     std::string scratchImages_; // removed with its images at the end
     std::vector<tarn::bench::FlashDevice> flashDevices_;
+    std::chrono::milliseconds mountDelay_{0};
+    std::unique_ptr<tarn::bench::DlogSource> dlogSource_;
 };
 
 // The tool a demo step runs, or nullptr when it is not built.
@@ -525,9 +692,86 @@ std::string DemoReleaseFile() {
     return name;
 }
 
-int RunDemo(Bench &bench) {
+// The log requests of a journal, one indented line each.
+void ShowLogRequests(const std::string &journal) {
+    size_t begin = 0;
+    for (size_t end; (end = journal.find('\n', begin)) != std::string::npos; begin = end + 1) {
+        const std::string line = journal.substr(begin, end - begin);
+        if (line.find(" dlog") != std::string::npos) {
+            printf("    %s\n", line.c_str());
+        }
+    }
+}
+
+// The files of a card's log folder with their sizes, in name order.
+void ShowLogFolder(const std::string &card) {
+    const std::string folder = card + "/DCIM/DLOG";
+    std::vector<std::string> names;
+    if (DIR *directory = opendir(folder.c_str())) {
+        while (const dirent *entry = readdir(directory)) {
+            if (entry->d_name[0] != '.') {
+                names.push_back(entry->d_name);
+            }
+        }
+        closedir(directory);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) {
+        struct stat file {};
+        stat((folder + "/" + name).c_str(), &file);
+        printf("    %s  %lld bytes\n", name.c_str(), static_cast<long long>(file.st_size));
+    }
+}
+
+// The demo's SD card: a scratch folder with a DCIM/DLOG folder holding dlog_0003, removed at the end.
+class DemoCard {
+public:
+    int Make() {
+        char scratch[] = "/var/tmp/tarn-card.XXXXXX";
+        if (mkdtemp(scratch) == nullptr || mkdir((std::string(scratch) + "/DCIM").c_str(), 0755) != 0 ||
+            mkdir((std::string(scratch) + "/DCIM/DLOG").c_str(), 0755) != 0) {
+            tarn::bench::ReportSystemError("make the demo card under /var/tmp");
+            return -1;
+        }
+        path_ = scratch;
+        const int fd = open((path_ + "/DCIM/DLOG/dlog_0003").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        return fd < 0 ? -1 : close(fd);
+    }
+    const std::string &Path() const { return path_; }
+    ~DemoCard() {
+        if (path_.empty()) {
+            return;
+        }
+        const std::string folder = path_ + "/DCIM/DLOG";
+        if (DIR *directory = opendir(folder.c_str())) {
+            while (const dirent *entry = readdir(directory)) {
+                unlink((folder + "/" + entry->d_name).c_str());
+            }
+            closedir(directory);
+        }
+        rmdir(folder.c_str());
+        rmdir((path_ + "/DCIM").c_str());
+        rmdir(path_.c_str());
+    }
+
+private:
+    std::string path_;
+};
+
+int RunDemo(Bench &bench, const std::string &card) {
     printf("tarn-bench demo: the real tarn, run as on the aircraft's computer, with simulated devices.\n");
+    bench.TakeJournal();
     for (const DemoStep &step : kDemoSteps) {
+        if (step.tool != nullptr && strcmp(step.tool, kDemoJournal) == 0) {
+            printf("\n### %s\n", step.explanation);
+            ShowLogRequests(bench.TakeJournal());
+            continue;
+        }
+        if (step.tool != nullptr && strcmp(step.tool, kDemoCardListing) == 0) {
+            printf("\n### %s\n", step.explanation);
+            ShowLogFolder(card);
+            continue;
+        }
         if (step.tool != nullptr && strcmp(step.tool, kDemoBootCheck) == 0) {
             printf("\n### %s\n", step.explanation);
             // Set 2 should now hold the release; set 1 holds whatever it held.
@@ -544,8 +788,13 @@ int RunDemo(Bench &bench) {
             argument = argument == kDemoReleaseName ? DemoReleaseFile() : argument;
         }
         ShowStep(*step.explanation != '\0' ? step.explanation : nullptr, tool, arguments);
+        RunEvents events = step.events;
+        for (CardChange &change : events.cardChanges) {
+            change.card.directory = change.insert && change.card.directory.empty() ? card : change.card.directory;
+        }
+        bench.TakeJournal();
         const auto start = std::chrono::steady_clock::now();
-        const int status = bench.Run(tool, arguments, step.kernelCommandLine);
+        const int status = bench.Run(tool, arguments, events, step.kernelCommandLine);
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         printf("[exit status %d after %lld ms]\n", status, static_cast<long long>(elapsed.count()));
@@ -571,6 +820,14 @@ int main(int argc, char *argv[]) {
         }
         scenario.flashBoard = "hi3519";
         scenario.environment = kDemoEnvironment;
+        scenario.dlogRate = kDemoLogRate;
+    }
+    DemoCard demoCard;
+    if (demo) {
+        if (demoCard.Make() != 0) {
+            return kBenchFailed;
+        }
+        scenario.card.directory = demoCard.Path();
     }
 
     Bench bench;
@@ -590,9 +847,10 @@ int main(int argc, char *argv[]) {
                 return kBenchFailed;
             }
         }
-        return RunDemo(bench);
+        return RunDemo(bench, demoCard.Path());
     }
-    const int status = bench.Run(argv[toolIndex], std::vector<std::string>(argv + toolIndex + 1, argv + argc));
+    const int status =
+        bench.Run(argv[toolIndex], std::vector<std::string>(argv + toolIndex + 1, argv + argc), scenario.events);
     if (scenario.bootCheck) {
         const tarn::bench::BootImages unknown[2] = {};
         bench.ReportBoot(unknown);

@@ -32,6 +32,40 @@ int WriteWhole(const char *path, const char *text) {
     return written == static_cast<ssize_t>(length) ? 0 : -1;
 }
 
+// Copies a file with a buffer on the stack: this runs in forked children.
+int CopyWhole(const char *source, const char *target) {
+    const int from = open(source, O_RDONLY | O_CLOEXEC);
+    const int to = from < 0 ? -1 : open(target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int result = to < 0 ? -1 : 0;
+    char buffer[4096];
+    for (ssize_t count; result == 0 && (count = read(from, buffer, sizeof buffer)) != 0;) {
+        result = count < 0 || write(to, buffer, static_cast<size_t>(count)) != count ? -1 : 0;
+    }
+    const int savedErrno = errno;
+    if (from >= 0) {
+        close(from);
+    }
+    if (to >= 0) {
+        close(to);
+    }
+    errno = savedErrno;
+    return result;
+}
+
+int FillFileSystem(const char *target) {
+    const int fd = open(target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    static const char zeros[4096] = {};
+    while (write(fd, zeros, sizeof zeros) > 0) {
+    }
+    const int savedErrno = errno;
+    close(fd);
+    errno = savedErrno;
+    return savedErrno == ENOSPC ? 0 : -1;
+}
+
 int RunStep(const MountStep &step) {
     const char *source = step.source.c_str();
     const char *target = step.target.c_str();
@@ -54,6 +88,16 @@ int RunStep(const MountStep &step) {
             return mount(source, target, nullptr, MS_MOVE, nullptr);
         case MountOp::RemoveDirectory:
             return rmdir(target);
+        case MountOp::Unmount:
+            return umount2(target, MNT_DETACH);
+        case MountOp::RemoveFile:
+            return unlink(target);
+        case MountOp::ReadOnly:
+            return mount(nullptr, target, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr);
+        case MountOp::CopyFile:
+            return CopyWhole(source, target);
+        case MountOp::FillUp:
+            return FillFileSystem(target);
     }
     errno = EINVAL;
     return -1;
@@ -119,6 +163,13 @@ int EnterPrivateNamespace(const NamespaceIdentity &identity, const char **failed
     return 0;
 }
 
+int JoinNamespaceOf(int mountNamespaceFd, int userNamespaceFd) {
+    if (userNamespaceFd >= 0 && setns(userNamespaceFd, CLONE_NEWUSER) != 0) {
+        return -1;
+    }
+    return setns(mountNamespaceFd, CLONE_NEWNS);
+}
+
 int RunMountPlan(const MountPlan &plan, size_t *failedStep) {
     const std::vector<MountStep> &steps = plan.Steps();
     for (size_t index = 0; index < steps.size(); ++index) {
@@ -148,6 +199,16 @@ std::string DescribeStep(const MountStep &step) {
             return "move the mount " + step.source + " to " + step.target;
         case MountOp::RemoveDirectory:
             return "remove the directory " + step.target;
+        case MountOp::Unmount:
+            return "unmount " + step.target;
+        case MountOp::RemoveFile:
+            return "remove " + step.target;
+        case MountOp::ReadOnly:
+            return "make " + step.target + " read-only";
+        case MountOp::CopyFile:
+            return "copy " + step.source + " to " + step.target;
+        case MountOp::FillUp:
+            return "fill the file system of " + step.target;
     }
     return "unknown step";
 }

@@ -24,6 +24,11 @@ enum class MountOp {
     Symlink,         // target: link path; source: link text
     Move,            // source mount onto target
     RemoveDirectory, // target
+    Unmount,         // target: detached, so files the tool holds open there stay usable (as on a pulled card)
+    RemoveFile,      // target
+    ReadOnly,        // target: a mount point made read-only
+    CopyFile,        // source: a file copied to target, a new file
+    FillUp,          // target: a new file that takes the last free byte of its file system
 };
 
 struct MountStep {
@@ -44,6 +49,13 @@ public:
     void Symlink(std::string text, std::string target) { Add(MountOp::Symlink, std::move(text), std::move(target)); }
     void Move(std::string source, std::string target) { Add(MountOp::Move, std::move(source), std::move(target)); }
     void RemoveDirectory(std::string target) { Add(MountOp::RemoveDirectory, {}, std::move(target)); }
+    void Unmount(std::string target) { Add(MountOp::Unmount, {}, std::move(target)); }
+    void RemoveFile(std::string target) { Add(MountOp::RemoveFile, {}, std::move(target)); }
+    void ReadOnly(std::string target) { Add(MountOp::ReadOnly, {}, std::move(target)); }
+    void CopyFile(std::string source, std::string target) {
+        Add(MountOp::CopyFile, std::move(source), std::move(target));
+    }
+    void FillUp(std::string target) { Add(MountOp::FillUp, {}, std::move(target)); }
 
     const std::vector<MountStep> &Steps() const { return steps_; }
 
@@ -80,6 +92,11 @@ NamespaceIdentity PrepareNamespaceIdentity();
 // that maps the caller's ids to themselves; then makes every mount private so nothing reaches the host.
 // System calls only. Returns 0, or -1 with errno set and *failedCall naming the call.
 int EnterPrivateNamespace(const NamespaceIdentity &identity, const char **failedCall);
+
+// Leaves for the mount namespace (and the user namespace, when it is another) of a running process, given by
+// descriptors of its /proc/<pid>/ns/mnt and ns/user (-1: the same user namespace). A single-threaded process
+// only: a child forked for the purpose. System calls only. Returns 0, or -1 with errno set.
+int JoinNamespaceOf(int mountNamespaceFd, int userNamespaceFd);
 
 // Carries out the steps in order. System calls only. Returns 0, or -1 with errno set and *failedStep the
 // index of the step that failed.

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <elf.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -16,6 +17,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 #include "tarn_bench_report.h"
 
@@ -30,6 +32,10 @@ constexpr const char kSandboxPathTail[] = ":/usr/local/sbin:/usr/local/bin:/usr/
 constexpr std::chrono::milliseconds kKilledToolGrace{10000};
 // Where an install keeps the fake MTD driver, beside bin/.
 constexpr const char kFakeMtdLibrary[] = "lib/tarn-bench/libtarn_fake_mtd.so";
+constexpr const char kCardMountPoint[] = "/tmp/SD0";
+constexpr const char kCardNode[] = "/dev/mmcblk0";
+// Room on a full card beyond the copy of its files, all of it taken by a filler.
+constexpr off_t kFullCardSlack = 64 * 1024;
 
 // What a forked child reports through its close-on-exec pipe when it cannot reach exec.
 struct ChildFailure {
@@ -279,7 +285,7 @@ bool NeedsLibrary(const std::string &program, const char *prefix) {
 
 // The executable, its arguments and environment: argv0 without '/' is a tool of the install, with one a path
 // (relative to the working directory). Returns 0, or -1 after printing why.
-// With a flash configuration the fake MTD driver is preloaded (native tools only).
+// With a driver configuration the fake drivers are preloaded (native tools only).
 int PrepareCommand(const ToolInstall &install, const std::string &workDirectory, const std::string &recorderDirectory,
                    const std::string &flashConfiguration, const std::string &argv0,
                    const std::vector<std::string> &arguments, LaunchPlan &plan) {
@@ -325,6 +331,64 @@ int PrepareCommand(const ToolInstall &install, const std::string &workDirectory,
     return 0;
 }
 
+// Adds the directories (before their contents) and files below host directory root, as paths relative to it;
+// the bytes they hold are added to size.
+void ListTree(const std::string &root, const std::string &relative, std::vector<std::pair<std::string, bool>> &entries,
+              off_t &size) {
+    DIR *directory = opendir((root + relative).c_str());
+    if (directory == nullptr) {
+        return;
+    }
+    while (const dirent *entry = readdir(directory)) {
+        const std::string name = relative + "/" + entry->d_name;
+        struct stat status {};
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0 ||
+            lstat((root + name).c_str(), &status) != 0) {
+            continue;
+        }
+        if (S_ISDIR(status.st_mode)) {
+            entries.emplace_back(name, true);
+            ListTree(root, name, entries, size);
+        } else if (S_ISREG(status.st_mode)) {
+            entries.emplace_back(name, false);
+            size += (status.st_size + 4095) / 4096 * 4096;
+        }
+    }
+    closedir(directory);
+}
+
+// The steps that put a card at /tmp/SD0: its host directory bound there, or for a full card a small file
+// system holding a copy of it and a filler.
+void AddCardMount(MountPlan &plan, const CardSettings &card) {
+    plan.Directory(kCardMountPoint);
+    if (card.full) {
+        std::vector<std::pair<std::string, bool>> entries;
+        off_t size = kFullCardSlack;
+        ListTree(card.directory, "", entries, size);
+        plan.Tmpfs(kCardMountPoint, "mode=0777,size=" + std::to_string(size));
+        for (const auto &[name, isDirectory] : entries) {
+            if (isDirectory) {
+                plan.Directory(kCardMountPoint + name);
+            } else {
+                plan.CopyFile(card.directory + name, kCardMountPoint + name);
+            }
+        }
+        plan.FillUp(std::string(kCardMountPoint) + "/.filler");
+    } else {
+        plan.Bind(card.directory, kCardMountPoint);
+    }
+    if (card.readOnly) {
+        plan.ReadOnly(kCardMountPoint);
+    }
+}
+
+bool SameNamespace(const std::string &a, const std::string &b) {
+    struct stat first {};
+    struct stat second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_ino == second.st_ino &&
+           first.st_dev == second.st_dev;
+}
+
 } // namespace
 
 ToolInstall MakeToolInstall(std::string prefix, const std::string &runnerProgram) {
@@ -367,7 +431,7 @@ int Sandbox::PrepareHostFiles() const {
                                  "printf '%s\\n' \"$*\" >> '" +
                                  hostDirectory_ + "/killall.log'\n";
     return WriteFile(hostDirectory_ + "/bin/killall", recorder, 0755) != 0 ||
-                   WriteFile(hostDirectory_ + "/killall.log", "", 0644) != 0
+                   WriteFile(hostDirectory_ + "/killall.log", "", 0644) != 0 || WriteFile(DlogPath(), "", 0644) != 0
                ? -1
                : 0;
 }
@@ -408,7 +472,7 @@ std::string Sandbox::TakeFlashJournal() const {
     return journal;
 }
 
-int Sandbox::WriteFlashConfiguration() const {
+int Sandbox::WriteDriverConfiguration() const {
     std::string text = "journal " + hostDirectory_ + "/flash.journal\n";
     for (size_t n = 0; n < settings_.flash.devices.size(); ++n) {
         const FlashDevice &device = settings_.flash.devices[n];
@@ -420,6 +484,12 @@ int Sandbox::WriteFlashConfiguration() const {
     }
     for (const std::string &line : settings_.flash.faults) {
         text += line + "\n";
+    }
+    if (settings_.dlog.present) {
+        text += "dlog " + hostDirectory_ + "/dlog.cursor\n";
+        for (const std::string &line : settings_.dlog.faults) {
+            text += "dlog " + line + "\n";
+        }
     }
     return WriteFile(hostDirectory_ + "/fake_mtd.conf", text, 0644);
 }
@@ -435,21 +505,24 @@ MountPlan Sandbox::BuildMountPlan() const {
         plan.EmptyFile(StagedDevice(device.name));
         plan.Bind(device.hostPath, StagedDevice(device.name));
     }
+    if (settings_.dlog.present) {
+        plan.EmptyFile(StagedDevice("dlog"));
+        plan.Bind(DlogPath(), StagedDevice("dlog"));
+    }
     for (size_t n = 0; n < settings_.flash.devices.size(); ++n) {
         const std::string name = StagedDevice("mtd" + std::to_string(n));
         plan.EmptyFile(name);
         plan.Bind(settings_.flash.devices[n].imagePath, name);
     }
-    const bool cardInserted = !settings_.cardDirectory.empty();
+    const bool cardInserted = !settings_.card.directory.empty();
     if (cardInserted) {
-        // A plain file, not a mount point, so that a test can pull the card by unlinking it mid-run.
+        // A plain file, not a mount point, so that a card can be pulled by unlinking it mid-run.
         plan.EmptyFile(StagedDevice("mmcblk0"));
     }
     FinishDevTree(plan);
     plan.Bind(hostDirectory_ + "/cmdline", "/proc/cmdline");
     if (cardInserted) {
-        plan.Directory("/tmp/SD0");
-        plan.Bind(settings_.cardDirectory, "/tmp/SD0");
+        AddCardMount(plan, settings_.card);
     }
     for (const std::string &killall : HostKillallPaths()) {
         plan.Bind(hostDirectory_ + "/bin/killall", killall);
@@ -469,11 +542,11 @@ int Sandbox::Start(const std::string &argv0, const std::vector<std::string> &arg
         }
     }
     LaunchPlan plan;
-    const bool flash = !settings_.flash.devices.empty();
+    const bool drivers = !settings_.flash.devices.empty() || settings_.dlog.present;
     if (WriteFile(hostDirectory_ + "/cmdline", settings_.kernelCommandLine, 0644) != 0 ||
-        (flash && WriteFlashConfiguration() != 0) ||
+        (drivers && WriteDriverConfiguration() != 0) ||
         PrepareCommand(settings_.install, workDirectory_, hostDirectory_ + "/bin",
-                       flash ? hostDirectory_ + "/fake_mtd.conf" : "", argv0, arguments, plan) != 0) {
+                       drivers ? hostDirectory_ + "/fake_mtd.conf" : "", argv0, arguments, plan) != 0) {
         return -1;
     }
     plan.workDirectory = workDirectory_;
@@ -643,6 +716,85 @@ std::string Sandbox::Stderr() const {
 std::string Sandbox::Output() const {
     std::lock_guard<std::mutex> hold(outputLock_);
     return output_;
+}
+
+int Sandbox::RemoveCard() {
+    MountPlan plan;
+    plan.Unmount(kCardMountPoint);
+    plan.RemoveFile(kCardNode);
+    return ChangeInside(plan);
+}
+
+int Sandbox::InsertCardNode() {
+    MountPlan plan;
+    plan.EmptyFile(kCardNode);
+    return ChangeInside(plan);
+}
+
+int Sandbox::MountCard(const CardSettings &card) {
+    MountPlan plan;
+    AddCardMount(plan, card);
+    return ChangeInside(plan);
+}
+
+int Sandbox::InsertCard(const CardSettings &card) {
+    MountPlan plan;
+    plan.EmptyFile(kCardNode);
+    AddCardMount(plan, card);
+    return ChangeInside(plan);
+}
+
+int Sandbox::ChangeInside(const MountPlan &plan) {
+    if (!running_) {
+        ReportError("no tool runs in this sandbox to change its card");
+        return -1;
+    }
+    const std::string namespaces = "/proc/" + std::to_string(pid_) + "/ns/";
+    FileDescriptor mountNamespace(open((namespaces + "mnt").c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor userNamespace(SameNamespace(namespaces + "user", "/proc/self/ns/user")
+                                     ? -1
+                                     : open((namespaces + "user").c_str(), O_RDONLY | O_CLOEXEC));
+    if (mountNamespace.fd < 0) {
+        ReportSystemError(("open " + namespaces + "mnt").c_str());
+        return -1;
+    }
+    std::vector<std::string> descriptions;
+    for (const MountStep &step : plan.Steps()) {
+        descriptions.push_back(DescribeStep(step));
+    }
+    PipeEnds report;
+    if (report.Open() != 0) {
+        ReportSystemError("pipe2");
+        return -1;
+    }
+    // Joining another user namespace needs a single-threaded process: a child of this one.
+    const pid_t child = fork();
+    if (child == 0) {
+        if (JoinNamespaceOf(mountNamespace.fd, userNamespace.fd) != 0) {
+            FailChild(report.write, "join the tool's namespace");
+        }
+        size_t failedStep = 0;
+        if (RunMountPlan(plan, &failedStep) != 0) {
+            FailChild(report.write, descriptions[failedStep].c_str());
+        }
+        _exit(0);
+    }
+    if (child < 0) {
+        ReportSystemError("fork");
+        return -1;
+    }
+    report.CloseWrite();
+    ChildFailure failure{};
+    const bool failed = read(report.read, &failure, sizeof failure) > 0;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (failed || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        ReportError("card change in the sandbox: %s: %s", failed ? failure.what : "the helper died",
+                    strerror(failure.error));
+        return -1;
+    }
+    return 0;
 }
 
 std::string Sandbox::PathInside(const std::string &path) const {

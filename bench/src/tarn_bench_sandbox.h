@@ -58,6 +58,24 @@ struct FlashSettings {
     std::vector<std::string> faults;
 };
 
+// The kernel's log device: /dev/dlog is a host file (Sandbox::DlogPath) that a source appends to, served by
+// the preloaded fake driver, which hands out each byte once across opens and runs of this sandbox.
+struct DlogSettings {
+    bool present = false;
+    // Fault lines for the driver, after "dlog ": "fail open EACCES", "fail read EIO 3" (the first 3 reads of
+    // each run), "fail 5 EPERM" (request number 5); see bench/preload/tarn_bench_fake_dlog.cpp.
+    std::vector<std::string> faults;
+};
+
+// An SD card: what /tmp/SD0 shows while it is inserted.
+struct CardSettings {
+    std::string directory; // host directory of its files; empty: no card
+    bool readOnly = false; // mounted read-only: every write and create fails with EROFS
+    // A small file system holding a copy of directory with every byte taken: writes fail with ENOSPC. What
+    // the tool does there stays inside the sandbox (look through PathInside while the tool runs).
+    bool full = false;
+};
+
 // A kernel command line without any hwinfo= parameter.
 inline constexpr const char kPlainKernelCommandLine[] = "mem=512M console=ttyAMA0,115200 root=/dev/mtdblock3 rw\n";
 
@@ -66,10 +84,11 @@ struct SandboxSettings {
     // /dev/ttySn: the port's slave, or an unconnected line the sandbox owns when nullptr.
     std::array<const SimPort *, kSerialDeviceCount> serial{};
     std::vector<ExtraDevice> devices;
-    FlashSettings flash;                                     // no devices: no flash, and nothing preloaded
+    FlashSettings flash; // no devices: no flash, and nothing preloaded unless the log device is present
+    DlogSettings dlog;
     std::string kernelCommandLine = kPlainKernelCommandLine; // exactly what /proc/cmdline reads
-    // Non-empty: a card is inserted; this host directory is bound at /tmp/SD0 and /dev/mmcblk0 exists.
-    std::string cardDirectory;
+    // A card inserted when the tool starts: /dev/mmcblk0 exists and the card is at /tmp/SD0.
+    CardSettings card;
     // false: the tool shares the caller's standard input, output and error (live output, nothing captured).
     bool captureOutput = true;
 };
@@ -98,9 +117,11 @@ public:
     int PlaceFile(const std::string &hostPath) const;
     // One line per killall the tools ran, with its arguments, across all runs of this sandbox.
     std::string KillallLog() const;
-    // The fake MTD driver's journal of requests since the last call, one line each ("MEMERASE mtd0 0x80000
-    // 0x40000 = 0"); emptied by the call.
+    // The fake drivers' journal of requests since the last call, one line each ("MEMERASE mtd0 0x80000
+    // 0x40000 = 0", "ioctl dlog 0x40044401 12 = 0"); emptied by the call.
     std::string TakeFlashJournal() const;
+    // The host file behind /dev/dlog, for a source to append to (made by Create, kept across runs).
+    std::string DlogPath() const { return hostDirectory_ + "/dlog"; }
 
     // Starts a tool: argv0 without '/' runs prefix/bin/<argv0>; with a '/' it is the path to run (relative
     // to the working directory). Returns 0, or -1 after printing why. One tool at a time.
@@ -121,6 +142,15 @@ public:
     // Both streams in order of arrival, as a terminal would show them.
     std::string Output() const;
 
+    // Card changes under the running tool, at any moment; 0, or -1 after printing why (no tool runs, or the
+    // change failed). Pulling a card unmounts /tmp/SD0 (the mount point stays) and then removes /dev/mmcblk0.
+    // Inserting one makes /dev/mmcblk0 first and mounts the card after it, as the system does at boot;
+    // InsertCardNode and MountCard are the two halves, for a test that looks between them.
+    int RemoveCard();
+    int InsertCard(const CardSettings &card);
+    int InsertCardNode();
+    int MountCard(const CardSettings &card);
+
     // The tool's view of an absolute path, reachable from the host while the tool runs:
     // /proc/<pid>/root/<path>. Empty when no tool runs.
     std::string PathInside(const std::string &path) const;
@@ -130,8 +160,10 @@ private:
     Sandbox(SandboxSettings settings, std::string hostDirectory);
     int PrepareHostFiles() const;
     MountPlan BuildMountPlan() const;
-    int WriteFlashConfiguration() const;
+    int WriteDriverConfiguration() const;
     void ReadOutput(int stdoutFd, int stderrFd);
+    // Carries out the steps in the running tool's mount namespace.
+    int ChangeInside(const MountPlan &plan);
     void Reap();
 
     SandboxSettings settings_;

@@ -72,7 +72,7 @@ TEST_F(SandboxTest, InsertedCardIsTheHostDirectoryAndPullingItMidRunIsSeen) {
     HostDirectory card;
     ASSERT_FALSE(card.Path().empty());
     { std::ofstream(card.Path() + "/hello") << "hi\n"; }
-    Bench().Settings().cardDirectory = card.Path();
+    Bench().Settings().card.directory = card.Path();
     ASSERT_TRUE(Start("/bin/sh", {"-c", "cat /tmp/SD0/hello; touch /tmp/SD0/written;"
                                         "while test -e /dev/mmcblk0; do sleep 0.05; done; echo pulled"}));
     EXPECT_TRUE(test_support::WaitUntil([&] { return Bench().Stdout() == "hi\n"; }))
@@ -82,6 +82,57 @@ TEST_F(SandboxTest, InsertedCardIsTheHostDirectoryAndPullingItMidRunIsSeen) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "hi\npulled\n");
     EXPECT_TRUE(Exists(card.Path() + "/written"));
+}
+
+// Writes a small file through the tool's view of a path; the errno of the failure, or 0.
+int WriteInside(const std::string &path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    const char text[] = "log bytes";
+    const int error = write(fd, text, sizeof text) == static_cast<ssize_t>(sizeof text) ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+TEST_F(SandboxTest, CardsChangeUnderARunningToolAsPulledAndInserted) {
+    HostDirectory first;
+    HostDirectory second;
+    ASSERT_FALSE(first.Path().empty());
+    ASSERT_FALSE(second.Path().empty());
+    { std::ofstream(first.Path() + "/first") << "1\n"; }
+    { std::ofstream(second.Path() + "/second") << "2\n"; }
+    Bench().Settings().card.directory = first.Path();
+    ASSERT_TRUE(Start("/bin/sh", {"-c", "while :; do sleep 0.05; done"}));
+    const auto inside = [&](const std::string &path) { return Bench().PathInside(path); };
+
+    ASSERT_EQ(Bench().RemoveCard(), 0);
+    EXPECT_FALSE(Exists(inside("/dev/mmcblk0")));
+    EXPECT_FALSE(Exists(inside("/tmp/SD0/first")));
+    EXPECT_TRUE(Exists(inside("/tmp/SD0"))) << "the mount point stays, empty";
+
+    // The node comes before the mount, as at boot.
+    ASSERT_EQ(Bench().InsertCardNode(), 0);
+    EXPECT_TRUE(Exists(inside("/dev/mmcblk0")));
+    EXPECT_FALSE(Exists(inside("/tmp/SD0/second")));
+    tarn::bench::CardSettings readOnly{second.Path(), true, false};
+    ASSERT_EQ(Bench().MountCard(readOnly), 0);
+    EXPECT_TRUE(Exists(inside("/tmp/SD0/second")));
+    EXPECT_EQ(WriteInside(inside("/tmp/SD0/new")), EROFS);
+
+    ASSERT_EQ(Bench().RemoveCard(), 0);
+    ASSERT_EQ(Bench().InsertCard({first.Path(), false, true}), 0);
+    EXPECT_EQ(ReadHostFile(inside("/tmp/SD0/first")), "1\n") << "a full card holds a copy of the card's files";
+    EXPECT_EQ(WriteInside(inside("/tmp/SD0/new")), ENOSPC);
+    EXPECT_FALSE(Exists(first.Path() + "/new"));
+
+    ASSERT_EQ(Bench().RemoveCard(), 0);
+    ASSERT_EQ(Bench().InsertCard({first.Path(), false, false}), 0);
+    EXPECT_EQ(WriteInside(inside("/tmp/SD0/written")), 0);
+    EXPECT_TRUE(Exists(first.Path() + "/written")) << "the same card back is the host directory again";
+    Bench().Stop();
+    EXPECT_EQ(Bench().RemoveCard(), -1) << "no tool, no card change";
 }
 
 TEST_F(SandboxTest, WithoutACardThereIsNoCardDeviceNorMountPoint) {

@@ -42,6 +42,21 @@ bool HasStartedAChild(pid_t pid) {
     return static_cast<bool>(list >> child);
 }
 
+TEST_F(TarnBenchTest, ChangesTheCardAtGivenTimesAndStopsAnEndlessToolAtItsLimit) {
+    const std::string card = Bench().WorkDirectory() + "/card";
+    ASSERT_EQ(mkdir(card.c_str(), 0755), 0);
+    // The shell reports each state it sees: n for the node, m for the card's files.
+    const std::string watch = "last=; while :; do s=; test -e /dev/mmcblk0 && s=n; test -e /tmp/SD0/mark && s=${s}m;"
+                              " if [ \"$s\" != \"$last\" ]; then echo \"[$s]\"; last=$s; fi; sleep 0.02; done";
+    { std::ofstream(card + "/mark") << "x"; }
+    const ToolRun run = RunBench({"--card", card, "--remove-card", "0.5", "--insert-card", "1.0,ro", "--mount-delay",
+                                  "300", "--time-limit", "2", "--", "/bin/sh", "-c", watch});
+    EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << "the limit stops the tool";
+    EXPECT_EQ(run.out, "[nm]\n[]\n[n]\n[nm]\n");
+    EXPECT_GE(run.elapsed, 2000ms);
+    EXPECT_LT(run.elapsed, 10000ms);
+}
+
 TEST_F(TarnBenchTest, RunsTheToolInTheScenarioAndPassesItsOutputAndStatus) {
     const std::string card = Bench().WorkDirectory() + "/card";
     ASSERT_EQ(mkdir(card.c_str(), 0755), 0);

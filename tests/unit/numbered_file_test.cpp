@@ -47,6 +47,7 @@ TEST_F(NumberedFileTest, IgnoresOtherNamesAndNumbersPastFourDigits) {
     EXPECT_EQ(4, NumberedFile_Next(dir_.c_str(), "xtblog", 32));
     EXPECT_EQ(100, NumberedFile_Next(dir_.c_str(), "dlog_", 31));
     EXPECT_EQ(13, NumberedFile_Next(dir_.c_str(), "mcudlog", 31));
+    EXPECT_EQ(124, NumberedFile_Next(dir_.c_str(), "mcudlog", 31, true)) << "a recorder reads every digit";
 }
 
 } // namespace

@@ -13,8 +13,8 @@ struct ToolRow {
 // One row per tool name of cmake/TarnTools.cmake, in its order (checked below).
 constexpr ToolRow kToolRows[] = {
     {Tool::tarn, Main_Tarn},
-    {Tool::dlog, Main_NotBuilt},
-    {Tool::dlogger, Main_NotBuilt},
+    {Tool::dlog, Main_Dlog},
+    {Tool::dlogger, Main_Dlogger},
     {Tool::msleep, Main_Msleep},
     {Tool::usleep, Main_Usleep},
     {Tool::unitest, Main_Unitest},

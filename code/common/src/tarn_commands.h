@@ -17,6 +17,8 @@ extern const std::array<CommandEntry, kCommandCount> kCommandTable;
 int Main_NotBuilt(int argc, char *argv[]);
 
 int Main_Tarn(int argc, char *argv[]);
+int Main_Dlog(int argc, char *argv[]);
+int Main_Dlogger(int argc, char *argv[]);
 int Main_Msleep(int argc, char *argv[]);
 int Main_Usleep(int argc, char *argv[]);
 int Main_Unitest(int argc, char *argv[]);

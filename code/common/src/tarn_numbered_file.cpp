@@ -28,7 +28,7 @@ private:
 
 } // namespace
 
-int NumberedFile_Next(const char *dir, const char *marker, size_t nameChars) {
+int NumberedFile_Next(const char *dir, const char *marker, size_t nameChars, bool wholeNumber) {
     DirectoryHolder directory(dir);
     if (directory.Get() == nullptr) {
         return 1;
@@ -48,7 +48,7 @@ int NumberedFile_Next(const char *dir, const char *marker, size_t nameChars) {
         }
         char word[kNameMax] = {};
         int number = 0;
-        if (sscanf(name, "%255s %04d", word, &number) == 2 && number > largest) {
+        if (sscanf(name, wholeNumber ? "%255s %9d" : "%255s %04d", word, &number) == 2 && number > largest) {
             largest = number;
         }
     }
