@@ -25,6 +25,7 @@ int Main_Unitest(int argc, char *argv[]);
 int Main_UpgradeFmu(int argc, char *argv[]);
 int Main_UpgradeImu(int argc, char *argv[]);
 int Main_UpgradeOf(int argc, char *argv[]);
+int Main_UpgradeRcrf(int argc, char *argv[]);
 int Main_UpgradeBms(int argc, char *argv[]);
 int Main_XtbDebug(int argc, char *argv[]);
 int Main_LensDebug(int argc, char *argv[]);
