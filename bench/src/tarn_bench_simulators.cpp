@@ -5,6 +5,7 @@
 #include "tarn_bench_sim_gimbal.h"
 #include "tarn_bench_sim_imu.h"
 #include "tarn_bench_sim_lens.h"
+#include "tarn_bench_sim_rcrf.h"
 
 namespace tarn::bench {
 
@@ -27,6 +28,10 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> {
              return std::make_unique<FlowBatterySimulator>(port, FlowBatterySimulator::Device::Battery);
          }},
+        {"rc-module", 0, "remote-control module and its bootloader, module id 1 (upgrade_rc)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port, 1); }},
+        {"rf-module", 0, "radio module and its bootloader, module id 2 (upgrade_rf)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port, 2); }},
     };
     return kinds;
 }
