@@ -82,12 +82,23 @@ using UpgradeBmsSlow = UpgradeBmsTest;
 const std::string kOfSteps[] = {"step 1: prepare.\n", "step 2: set app info.\n", "step 3: request upgrade.\n",
                                 "step 4: erase flash.\n", "step 5: program flash.\n"};
 
-std::string OfRun(const std::string &progress) {
+std::string OfStepsUpToProgram() {
     std::string lines;
     for (const std::string &step : kOfSteps) {
         lines += InfoLine(step);
     }
-    return lines + progress + "\n" + InfoLine("step 6: verify flash.\n") + InfoLine("step 7: run to app.\n");
+    return lines;
+}
+
+std::string OfRun(const std::string &progress) {
+    return OfStepsUpToProgram() + progress + "\n" + InfoLine("step 6: verify flash.\n") +
+           InfoLine("step 7: run to app.\n");
+}
+
+// An acknowledgement that did not come, and the retry it starts.
+std::string LostAck() {
+    return WarnLine("read timeout.\n") + WarnLine("recv data fail.\n") +
+           WarnLine("send data but no ack, try it again.\n");
 }
 
 TEST_F(UpgradeOfTest, Programs240BytesAsTwoBlocksTheLastWithItsOwnCode) {
@@ -124,16 +135,27 @@ TEST_F(UpgradeOfTest, StopsAtTheFirstRefusedBlockInOneRun) {
     const ToolRun run = Run("upgrade_of", {"of.bin"}, kRunLimit);
 
     EXPECT_EQ(255, run.exitStatus);
-    std::string lines;
-    for (const std::string &step : kOfSteps) {
-        lines += InfoLine(step);
-    }
-    EXPECT_EQ(Begin("of.bin", 240) + lines + WarnLine("read timeout.\n") + WarnLine("recv data fail.\n") +
-                  ErrorLine("send data but no ack.\n") + ErrorLine("program flash fail.\n") +
-                  ErrorLine("upgrade of fail.\n"),
+    EXPECT_EQ(Begin("of.bin", 240) + OfStepsUpToProgram() + WarnLine("read timeout.\n") +
+                  WarnLine("recv data fail.\n") + ErrorLine("send data but no ack.\n") +
+                  ErrorLine("program flash fail.\n") + ErrorLine("upgrade of fail.\n"),
               WithoutLocations(run.out));
     EXPECT_EQ((std::vector<uint8_t>{1, 0}), FlagValues(2));
     EXPECT_TRUE(Codes(FlowBatterySimulator::kData).empty()) << "no block data after the refused header";
+}
+
+TEST_F(UpgradeOfTest, AVerifyMismatchEndsTheOnlyRunWithFlagZero) {
+    Sim().SetVerifyMismatch(true);
+    PlaceFile("of.bin", Image(240));
+    const ToolRun run = Run("upgrade_of", {"of.bin"}, kRunLimit);
+
+    EXPECT_EQ(255, run.exitStatus);
+    EXPECT_EQ(Begin("of.bin", 240) + OfStepsUpToProgram() + "\r50.0% \r100.0% \n" +
+                  InfoLine("step 6: verify flash.\n") + WarnLine("read timeout.\n") + WarnLine("recv data fail.\n") +
+                  ErrorLine("send data but no ack.\n") + ErrorLine("verify flash fail.\n") +
+                  ErrorLine("upgrade of fail.\n"),
+              WithoutLocations(run.out));
+    EXPECT_EQ((std::vector<uint8_t>{1, 0}), FlagValues(2));
+    EXPECT_FALSE(Sim().Running());
 }
 
 std::string BmsRun(const std::string &progress) {
@@ -172,14 +194,32 @@ TEST_F(UpgradeBmsSlow, UnansweredEntryGoesOnAndLostAcksAreRetriedThrice) {
     const ToolRun run = Run("upgrade_bms", {"bms.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    const std::string lost =
-        WarnLine("read timeout.\n") + WarnLine("recv data fail.\n") + WarnLine("send data but no ack, try it again.\n");
+    const std::string lost = LostAck();
     EXPECT_EQ(Begin("bms.bin", 300) + InfoLine("step 1: enter bootload.\n") + WarnLine("read timeout.\n") +
                   WarnLine("recv data fail.\n") + ErrorLine("send data but no ack.\n") +
                   WarnLine("enter bootload fail and try it again.\n") + InfoLine("step 2: request upgrade.\n") +
                   InfoLine("step 3: erase flash.\n") + InfoLine("step 4: program flash.\n") + lost + lost + lost +
                   "\r80.0% \r100.0% \n" + InfoLine("step 5: run to app.\n"),
               WithoutLocations(run.out));
+    EXPECT_EQ(image, Sim().Programmed());
+}
+
+TEST_F(UpgradeBmsSlow, TheFourthLostAckEndsTheRunWithAWarningAndTheSecondRunPrograms) {
+    Sim().IgnoreNext(FlowBatterySimulator::kData, 4);
+    const Bytes image = Image(300);
+    PlaceFile("bms.bin", image);
+    const ToolRun run = Run("upgrade_bms", {"bms.bin"}, kRunLimit);
+
+    EXPECT_EQ(0, run.exitStatus) << run.out;
+    const std::string lost = LostAck();
+    const std::string failedRun = InfoLine("step 1: enter bootload.\n") + InfoLine("step 2: request upgrade.\n") +
+                                  InfoLine("step 3: erase flash.\n") + InfoLine("step 4: program flash.\n") + lost +
+                                  lost + lost + lost + WarnLine("send data but no ack.\n") +
+                                  ErrorLine("program flash fail.\n");
+    EXPECT_EQ(Begin("bms.bin", 300) + failedRun + WarnLine("upgrade bms fail and try it again.\n") +
+                  BmsRun("\r80.0% \r100.0% "),
+              WithoutLocations(run.out));
+    EXPECT_EQ((std::vector<uint8_t>{1, 0, 1, 0}), FlagValues(4));
     EXPECT_EQ(image, Sim().Programmed());
 }
 
