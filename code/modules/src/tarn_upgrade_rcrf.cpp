@@ -166,7 +166,7 @@ int Rcrf_Request() {
 
 int Rcrf_SetAppInfo() {
     uint8_t info[kRcrfAppInfoLength];
-    Rcrf_AppInfo(info, g_rcrf.session.firmware.bytes.get(), g_rcrf.session.firmware.length);
+    Rcrf_AppInfo(info, g_rcrf.session.firmware.bytes.get(), g_rcrf.session.firmware.size);
     return Command(kAppInfo, info, sizeof(info));
 }
 
@@ -176,7 +176,7 @@ int Rcrf_Erase() {
 
 int Rcrf_Program() {
     const uint8_t *image = g_rcrf.session.firmware.bytes.get();
-    const uint32_t size = g_rcrf.session.firmware.length;
+    const uint32_t size = g_rcrf.session.firmware.size;
     uint32_t offset = 0;
     while (offset < size) {
         const uint32_t remaining = size - offset;
