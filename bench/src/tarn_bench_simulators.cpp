@@ -5,6 +5,7 @@
 #include "tarn_bench_sim_gimbal.h"
 #include "tarn_bench_sim_imu.h"
 #include "tarn_bench_sim_lens.h"
+#include "tarn_bench_sim_mcu_log.h"
 
 namespace tarn::bench {
 
@@ -27,6 +28,8 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> {
              return std::make_unique<FlowBatterySimulator>(port, FlowBatterySimulator::Device::Battery);
          }},
+        {"mcu-log", 1, "microcontroller printing a numbered log at 11520 bytes/s, dropping what the line cannot take",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<McuLogSimulator>(port); }},
     };
     return kinds;
 }
