@@ -1,4 +1,5 @@
-// The serial log source: its numbered pattern, its rate, pauses, and a line that does not keep up.
+// The serial log source: its numbered pattern, its rate, pauses, and a line that does not keep up (its hang-up
+// is in mcu_dlogger_test).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -93,18 +94,6 @@ TEST_F(McuLogSourceTest, NeverWaitsForAReaderThatDoesNotKeepUpAndPausesOnRequest
     EXPECT_EQ("", ReadFor(200ms));
     EXPECT_EQ(pausedAt, fast.SentCount() + fast.DroppedCount());
     fast.Stop();
-}
-
-TEST_F(McuLogSourceTest, HangUpLeavesTheToolReadingEndOfFile) {
-    ASSERT_EQ(0, source_->Start());
-    ASSERT_FALSE(ReadFor(100ms).empty());
-    source_->HangUp();
-    ASSERT_TRUE(WaitUntil([&] { return port_->HungUp(); }));
-    char byte = 0;
-    EXPECT_EQ(0, read(reader_, &byte, 1));
-    const uint64_t sent = source_->SentCount();
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(sent, source_->SentCount());
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/file.h>
@@ -266,139 +267,80 @@ TEST_F(McuDloggerTest, RetriesQuietlyAndAHungUpLineDoesNotSpin) {
 // the file, once and in order; inside them, lines may be missing but never repeated or reordered.
 class McuDloggerSlow : public McuDloggerTest {};
 
-struct Window {
-    Clock::time_point from;
-    Clock::time_point to;
-};
-
 TEST_F(McuDloggerSlow, LineRateMinuteWithTwoRemovalsLosesNothingOutsideTheWindows) {
     InsertCard();
     StdoutCapture capture;
     StartRecorder(kCardMount, "mculog");
     StartSource();
-    const std::string file = std::string(kCardStore) + "/mculog_0001";
     const Clock::time_point begin = Clock::now();
-
-    // File growth over time, for the latency from the line to the file.
-    std::vector<std::pair<Clock::time_point, off_t>> growth;
-    std::atomic<bool> watching{true};
-    std::thread watcher([&] {
-        while (watching) {
-            growth.emplace_back(Clock::now(), FileSize(file));
-            std::this_thread::sleep_for(2ms);
-        }
-    });
-
-    std::vector<Window> windows;
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> windows;
     const std::string opened = InfoLine("open file '/tmp/SD0/mculog_0001' and begin to record log.\n");
     for (const auto &[at, absent] : {std::pair{15s, 3000ms}, std::pair{40s, 500ms}}) {
         std::this_thread::sleep_until(begin + at);
         const size_t opensBefore = Occurrences(WithoutLocations(capture.SoFar()), opened);
-        windows.push_back({Clock::now(), {}});
+        windows.emplace_back(Clock::now(), Clock::time_point{});
         RemoveCard();
         std::this_thread::sleep_for(absent);
         InsertCard();
         ASSERT_TRUE(WaitUntil([&] { return Occurrences(WithoutLocations(capture.SoFar()), opened) > opensBefore; }));
-        windows.back().to = Clock::now();
+        windows.back().second = Clock::now();
     }
     std::this_thread::sleep_until(begin + 60s);
     source_->SetPaused(true);
-    const uint64_t sent = source_->SentCount();
-    const std::vector<SentChunk> chunks = source_->Sent();
-    // Once the file stops growing for a while, everything queued has been written.
+    const std::string file = std::string(kCardStore) + "/mculog_0001";
     off_t last = -1;
+    // Settled once it has not grown for half a second.
     ASSERT_TRUE(WaitUntil([&] {
-        const off_t size = FileSize(file);
-        const bool settled = size == last;
-        last = size;
+        const bool settled = FileSize(file) == last;
+        last = FileSize(file);
         std::this_thread::sleep_for(500ms);
         return settled;
     }));
-    watching = false;
-    watcher.join();
+    capture.Finish();
+    const std::vector<SentChunk> chunks = source_->Sent();
 
-    // Complete lines of the file, by number; a line cut by a drop inside a window is skipped.
+    // The file's whole lines, by number; a line cut by a drop is skipped.
     const std::string recorded = ReadFile(file);
-    std::vector<uint64_t> numbers;
-    for (size_t at = 0; at + McuLogSimulator::kLineLength <= recorded.size();) {
+    std::vector<bool> present((chunks.back().offset + chunks.back().count) / 16 + 1, false);
+    std::optional<uint64_t> previous;
+    bool ordered = true;
+    for (size_t at = 0; at + 16 <= recorded.size();) {
         unsigned long long number = 0;
-        char tail[8] = {};
-        if (recorded[at] == 'L' && sscanf(recorded.c_str() + at, "L%10llu%4c", &number, tail) == 2 &&
-            strncmp(tail, " log", 4) == 0 && recorded[at + 15] == '\n' &&
-            recorded.compare(at, McuLogSimulator::kLineLength, Pattern(number * 16, 16)) == 0) {
-            numbers.push_back(number);
-            at += McuLogSimulator::kLineLength;
+        if (sscanf(recorded.c_str() + at, "L%10llu", &number) == 1 && number < present.size() &&
+            recorded.compare(at, 16, Pattern(number * 16, 16)) == 0) {
+            ordered = ordered && (!previous || number > *previous);
+            previous = number;
+            present[number] = true;
+            at += 16;
         } else {
             ++at;
         }
     }
-    ASSERT_FALSE(numbers.empty());
-    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()) &&
-                std::adjacent_find(numbers.begin(), numbers.end()) == numbers.end())
-        << "lines repeated or out of order";
+    EXPECT_TRUE(ordered) << "lines repeated or out of order";
 
-    // Lines the line carried whole outside the windows.
+    // Each line is judged when the line has carried (or dropped) its last byte; it was sent inside a window
+    // when its first or its last byte was. Bytes the line dropped count at the time it took bytes again.
     auto inWindow = [&](Clock::time_point at) {
         return std::any_of(windows.begin(), windows.end(),
-                           [&](const Window &window) { return at >= window.from && at <= window.to; });
+                           [&](const auto &window) { return at >= window.first && at <= window.second; });
     };
-    const uint64_t generated = chunks.back().offset + chunks.back().count;
-    std::vector<bool> present(generated / 16 + 1, false);
-    for (uint64_t number : numbers) {
-        if (number < present.size()) {
-            present[number] = true;
-        }
-    }
-    // Each line is judged once the line has carried (or dropped) its last byte. It counts as sent outside the
-    // windows when its first and its last byte were; bytes the line dropped (the tool did not read in time)
-    // count at the time the line took bytes again.
-    uint64_t lostOutside = 0;
-    uint64_t lostInside = 0;
+    uint64_t lost[2] = {0, 0}; // outside, inside
     uint64_t line = 0;
-    Clock::time_point lineStartAt{};
-    bool lineStarted = false;
+    std::optional<Clock::time_point> lineStart;
     for (const SentChunk &chunk : chunks) {
-        const uint64_t end = chunk.offset + chunk.count;
-        for (; (line + 1) * 16 <= end; ++line) {
-            const Clock::time_point startAt = line * 16 >= chunk.offset || !lineStarted ? chunk.at : lineStartAt;
-            lineStarted = false;
-            if (!present[line]) {
-                (inWindow(startAt) || inWindow(chunk.at) ? lostInside : lostOutside) += 16;
-            }
+        for (; (line + 1) * 16 <= chunk.offset + chunk.count; ++line) {
+            const Clock::time_point startAt = line * 16 >= chunk.offset ? chunk.at : lineStart.value_or(chunk.at);
+            lineStart.reset();
+            lost[inWindow(startAt) || inWindow(chunk.at) ? 1 : 0] += present[line] ? 0 : 16;
         }
-        if (line * 16 >= chunk.offset && line * 16 < end) {
-            lineStartAt = chunk.at;
-            lineStarted = true;
+        if (line * 16 >= chunk.offset) {
+            lineStart = chunk.at;
         }
     }
-    EXPECT_EQ(0u, lostOutside);
-
-    // Latency up to the first removal, where file offsets are stream offsets.
-    std::vector<double> latencies;
-    size_t cursor = 0;
-    for (const SentChunk &chunk : chunks) {
-        if (chunk.at >= windows.front().from - 2s) {
-            break;
-        }
-        const off_t end = static_cast<off_t>(chunk.offset + chunk.count);
-        while (cursor < growth.size() && growth[cursor].second < end) {
-            ++cursor;
-        }
-        if (cursor == growth.size()) {
-            break;
-        }
-        latencies.push_back(std::chrono::duration<double, std::milli>(growth[cursor].first - chunk.at).count());
-    }
-    ASSERT_FALSE(latencies.empty());
-    std::sort(latencies.begin(), latencies.end());
-    const double median = latencies[latencies.size() / 2];
-    capture.Finish();
-    const double worst = latencies.back();
-    printf("sent %llu bytes; lost inside the windows %llu, outside %llu; line to file: median %.1f ms, worst "
-           "%.1f ms\n",
-           static_cast<unsigned long long>(sent), static_cast<unsigned long long>(lostInside),
-           static_cast<unsigned long long>(lostOutside), median, worst);
-    EXPECT_LT(worst, 2000.0);
+    printf("sent %llu bytes; lost outside the windows %llu, inside %llu\n",
+           static_cast<unsigned long long>(source_->SentCount()), static_cast<unsigned long long>(lost[0]),
+           static_cast<unsigned long long>(lost[1]));
+    EXPECT_EQ(0u, lost[0]);
 }
 
 } // namespace

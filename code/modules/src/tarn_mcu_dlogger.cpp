@@ -187,7 +187,8 @@ void SyncIfDue(McuDlogger &logger) {
 int OpenLog(McuDlogger &logger) {
     // The number is chosen when the card is there, not at start-up: at boot the card is often not mounted
     // yet, and every session would append to number 1.
-    const int number = logger.number != 0 ? logger.number : NumberedFile_Next(logger.pDir, logger.pFix, kNameChars);
+    const int number =
+        logger.number != 0 ? logger.number : NumberedFile_Next(logger.pDir, logger.pFix, kNameChars, true);
     const int length = snprintf(logger.path, sizeof(logger.path), "%s/%s_%04d", logger.pDir, logger.pFix, number);
     int fd = -1;
     if (length >= static_cast<int>(sizeof(logger.path))) {
