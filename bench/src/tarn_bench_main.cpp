@@ -231,6 +231,17 @@ const std::vector<DemoStep> kDemoSteps = {
      {{{std::chrono::milliseconds(2000), false, {}}, {std::chrono::milliseconds(3000), true, {}}},
       std::chrono::milliseconds(6000)}},
     {"The card's log folder afterwards: every byte of the log once, in two files.", kDemoCardListing, {}},
+    {"mcu_dlogger records what the microcontroller on /dev/ttyS1 prints (numbered lines, 11520 bytes/s) into the "
+     "card's log folder, as mculog_0001. The card is pulled at 2 s and put back at 3 s: the file is closed, the "
+     "16384-byte queue holds the log meanwhile, and the same file goes on. The bench stops it at 5 s.",
+     "mcu_dlogger",
+     {"-u", "1", "-d", "/tmp/SD0/DCIM/DLOG", "-f", "mculog"},
+     nullptr,
+     {{{std::chrono::milliseconds(2000), false, {}}, {std::chrono::milliseconds(3000), true, {}}},
+      std::chrono::milliseconds(5000)}},
+    {"The folder now holds mculog_0001 too: about five seconds of the line, nothing lost across the card change.",
+     kDemoCardListing,
+     {}},
     {"The boot loader's environment in the computer's NAND (a fake MTD driver plays the flash): every variable.",
      "priuenv",
      {}},
@@ -265,7 +276,7 @@ const std::vector<DemoStep> kDemoSteps = {
 };
 
 // The demo's aircraft: these simulators on their usual ports, and a project that wires them there.
-constexpr const char *kDemoSimulators[] = {"gimbal", "fmu-bootloader"};
+constexpr const char *kDemoSimulators[] = {"gimbal", "fmu-bootloader", "mcu-log"};
 constexpr const char kDemoKernelCommandLine[] = "mem=512M console=ttyAMA0,115200 hwinfo=COMM\n";
 
 volatile sig_atomic_t stopRequested = 0;

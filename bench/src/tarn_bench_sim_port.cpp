@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #include "tarn_bench_report.h"
@@ -92,7 +93,9 @@ SimPort::SimPort(int masterFd, int slaveFd, std::string slavePath)
     : masterFd_(masterFd), slaveFd_(slaveFd), slavePath_(std::move(slavePath)) {}
 
 SimPort::~SimPort() {
-    close(masterFd_);
+    if (!hungUp_) {
+        close(masterFd_);
+    }
     close(slaveFd_);
 }
 
@@ -112,6 +115,10 @@ void SimPort::Record(PortSide side, const uint8_t *bytes, size_t count) {
 int SimPort::Read(uint8_t *buffer, size_t length, int timeoutMs) {
     ++readsBegun_;
     if (length == 0) {
+        return 0;
+    }
+    if (hungUp_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
         return 0;
     }
     const int ready = WaitFor(masterFd_, POLLIN, timeoutMs);
@@ -169,7 +176,28 @@ int SimPort::WriteSome(const uint8_t *buffer, size_t length) {
     return static_cast<int>(done);
 }
 
+int SimPort::Offer(const uint8_t *buffer, size_t length) {
+    if (hungUp_) {
+        return -1;
+    }
+    const ssize_t count = length == 0 ? 0 : write(masterFd_, buffer, length);
+    if (count < 0) {
+        return errno == EAGAIN || errno == EINTR ? 0 : -1;
+    }
+    Record(PortSide::Simulator, buffer, static_cast<size_t>(count));
+    return static_cast<int>(count);
+}
+
+void SimPort::HangUp() {
+    if (!hungUp_.exchange(true)) {
+        close(masterFd_);
+    }
+}
+
 int SimPort::Write(const uint8_t *buffer, size_t length) {
+    if (hungUp_) {
+        return -1;
+    }
     Record(PortSide::Simulator, buffer, length);
     const uint32_t lineRate = lineRate_;
     if (lineRate == 0) {

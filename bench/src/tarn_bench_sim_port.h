@@ -58,6 +58,14 @@ public:
     // Writes every byte (paced when a line rate is set); returns length, or -1 when the line stays blocked.
     int Write(const uint8_t *buffer, size_t length);
     int Write(const std::vector<uint8_t> &bytes) { return Write(bytes.data(), bytes.size()); }
+    // Writes what the line takes at once, unpaced and without waiting, as a UART without flow control sends
+    // into a reader that does not keep up; returns the count taken (the rest is the caller's to drop), -1 on
+    // an error. The log records only what was taken.
+    int Offer(const uint8_t *buffer, size_t length);
+    // Closes the simulator's side: the tool's descriptor reads end of file from now on. Reads here then only
+    // wait out their time-out and writes fail. Called by the thread that reads and writes the port.
+    void HangUp();
+    bool HungUp() const { return hungUp_.load(); }
 
     std::vector<PortLogEntry> Log() const;
     // Every byte one side sent, in order.
@@ -68,8 +76,9 @@ private:
     void Record(PortSide side, const uint8_t *bytes, size_t count);
     int WriteSome(const uint8_t *buffer, size_t length);
 
-    // Set once by Create; read-only afterwards.
+    // Set once by Create; read-only afterwards, closed early by HangUp (on the reading and writing thread).
     const int masterFd_;
+    std::atomic<bool> hungUp_{false};
     const int slaveFd_;
     const std::string slavePath_;
 

@@ -5,6 +5,7 @@
 #include "tarn_bench_sim_gimbal.h"
 #include "tarn_bench_sim_imu.h"
 #include "tarn_bench_sim_lens.h"
+#include "tarn_bench_sim_mcu_log.h"
 #include "tarn_bench_sim_rcrf.h"
 
 namespace tarn::bench {
@@ -32,6 +33,8 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port, 1); }},
         {"rf-module", 0, "radio module and its bootloader, module id 2 (upgrade_rf)",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port, 2); }},
+        {"mcu-log", 1, "microcontroller printing a numbered log at 11520 bytes/s, dropping what the line cannot take",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<McuLogSimulator>(port); }},
     };
     return kinds;
 }

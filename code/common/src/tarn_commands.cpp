@@ -29,7 +29,7 @@ constexpr ToolRow kToolRows[] = {
     {Tool::uart_debug, Main_UartDebug},
     {Tool::xtb_debug, Main_XtbDebug},
     {Tool::fmu_debug, Main_NotBuilt},
-    {Tool::mcu_dlogger, Main_NotBuilt},
+    {Tool::mcu_dlogger, Main_McuDlogger},
     {Tool::priuenv, Main_PriUenv},
     {Tool::setuenv, Main_SetUenv},
     {Tool::binmerge, Main_Binmerge},

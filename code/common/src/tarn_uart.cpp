@@ -131,6 +131,11 @@ int Uart_ReadTimeout(Uart *pUart, void *buf, uint32_t len, uint32_t timeout) {
         TARN_SYSERR("read");
         return -1;
     }
+    if (count == 0) {
+        // End of file on a readable port: the line hung up and stays readable. Waiting out the time-out keeps
+        // every receive loop at its usual pace instead of spinning on it.
+        Time_SleepUs(static_cast<uint64_t>(timeout) * 1000u);
+    }
     return static_cast<int>(count);
 }
 

@@ -56,14 +56,6 @@ MavService gService{};
 const char *const kOverlayWarnings[kDeviceCount] = {
     "overlay fmu msg: ", "overlay imu msg: ", "overlay flow msg: ", "overlay bms msg: "};
 
-template <typename Wait> auto Cancellable(Wait wait) {
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
-    const auto result = wait();
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
-    return result;
-}
-
 uint32_t DeviceOf(const MavlinkMessage &message) {
     switch (message.messageId) {
         case kDeviceCommandId:
@@ -203,11 +195,12 @@ void *Mav_RecvThread(void *) {
     uint8_t buffer[kReadChunk];
     for (;;) {
         Uart *pPort = gService.pPort;
-        const int count = Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
+        const int count =
+            Thread_Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
         if (count < 0) {
             TARN_WARN("mav recv fail.\n");
             // A dead port must not spin.
-            Cancellable([] {
+            Thread_Cancellable([] {
                 Time_SleepUs(kReadFailurePauseUs);
                 return 0;
             });

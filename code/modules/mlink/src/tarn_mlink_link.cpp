@@ -23,16 +23,6 @@ bool SameExchange(const MlinkMsg &slot, const MlinkMsg &sent) {
     return slot.start != 0 && slot.devid == sent.devid && slot.cmd == sent.cmd && slot.seq == sent.seq;
 }
 
-// The receive thread is cancelled only inside these waits, where it holds no lock: a cancelled thread runs
-// no destructors.
-template <typename Wait> auto Cancellable(Wait wait) {
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
-    const auto result = wait();
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
-    return result;
-}
-
 } // namespace
 
 int MlinkLink::Acquire() {
@@ -114,11 +104,12 @@ void *MlinkLink::RecvThread(void *pArg) {
     uint8_t buffer[kReadChunk];
     for (;;) {
         Uart *pPort = pLink->pPort_;
-        const int count = Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
+        const int count =
+            Thread_Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
         if (count < 0) {
             TARN_WARN("mlink recv data fail.\n");
             // A dead port must not spin.
-            Cancellable([] {
+            Thread_Cancellable([] {
                 Time_SleepUs(kReadFailurePauseUs);
                 return 0;
             });
