@@ -2,6 +2,7 @@
 
 #include "tarn_bench_sim_flow_battery.h"
 #include "tarn_bench_sim_fmu_bootloader.h"
+#include "tarn_bench_sim_fmu_super.h"
 #include "tarn_bench_sim_gimbal.h"
 #include "tarn_bench_sim_imu.h"
 #include "tarn_bench_sim_lens.h"
@@ -27,6 +28,8 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> {
              return std::make_unique<FlowBatterySimulator>(port, FlowBatterySimulator::Device::Battery);
          }},
+        {"fmu-super", 0, "second-generation flight controller and, behind its flag, battery, IMU, flow, sonar, ESCs",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<FmuSuperSimulator>(port); }},
     };
     return kinds;
 }
