@@ -6,6 +6,7 @@
 #include "tarn_bench_sim_gimbal.h"
 #include "tarn_bench_sim_imu.h"
 #include "tarn_bench_sim_lens.h"
+#include "tarn_bench_sim_rcrf.h"
 
 namespace tarn::bench {
 
@@ -30,6 +31,8 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          }},
         {"fmu-super", 0, "second-generation flight controller and, behind its flag, battery, IMU, flow, sonar, ESCs",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<FmuSuperSimulator>(port); }},
+        {"rcrf", 0, "remote control, radio transmitter and receiver, TB and language pack (ids 1 to 5)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port); }},
     };
     return kinds;
 }

@@ -7,6 +7,7 @@
 #include "tarn_upgrade_nimbo_spuer_of.h"
 #include "tarn_upgrade_nimbo_super_bms.h"
 #include "tarn_upgrade_nimbo_super_imu.h"
+#include "tarn_upgrade_nimbo_super_rcrftb.h"
 
 namespace tarn {
 namespace {
@@ -33,6 +34,17 @@ constexpr OpRow kRows[] = {
     {"of_getVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return of_getVer(v); }},
     {"sonic_getVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return sonic_getVer(v); }},
     {"esc_getVer", "INDEX", 1, OpOutput::Hex, [](char *a[], uint32_t *v) { return esc_getVer(v, Number(a[0])); }},
+    // The remote control, radio and TB modules on port 0.
+    {"rc_upgrade", "FILE", 1, OpOutput::None, [](char *a[], uint32_t *) { return rc_upgrade(a[0]); }},
+    {"rftx_upgrade", "FILE", 1, OpOutput::None, [](char *a[], uint32_t *) { return rftx_upgrade(a[0]); }},
+    {"tb_upgrade", "FILE", 1, OpOutput::None, [](char *a[], uint32_t *) { return tb_upgrade(a[0]); }},
+    {"rfrx_upgrade", "FILE", 1, OpOutput::None, [](char *a[], uint32_t *) { return rfrx_upgrade(a[0]); }},
+    {"rcLangLib_upgrade", "FILE", 1, OpOutput::None, [](char *a[], uint32_t *) { return rcLangLib_upgrade(a[0]); }},
+    {"rc_getVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return rc_getVer(v); }},
+    {"rftx_getVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return rftx_getVer(v); }},
+    {"tb_GetVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return tb_GetVer(v); }},
+    {"rfrx_getVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return rfrx_getVer(v); }},
+    {"rcLangLib_getVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return rcLangLib_getVer(v); }},
     {nullptr, nullptr, 0, OpOutput::None, nullptr},
 };
 
