@@ -1,6 +1,7 @@
 // The 0x55AA frame and its MAVLink carriage, by the bytes the devices expect.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "console_capture.h"
@@ -49,6 +50,39 @@ TEST(SuperFrame, DataLengthAbove240IsRefused) {
     EXPECT_EQ(-1, SuperFrame_Encode(carrier, 1, 0, 3, 9, data.data(), 241, SuperFrame_CrcCcitt));
     EXPECT_EQ(-1, SuperFrame_Encode(carrier, 1, 0, 3, 9, nullptr, 1, SuperFrame_CrcCcitt));
     EXPECT_EQ(ErrorLine("data length 0xf1 error\n") + ErrorLine("NULL ERROR.\n"), WithoutLocations(capture.Finish()));
+}
+
+// A message 200 from the device whose carrier holds a frame with these data bytes.
+MavlinkMessage Reply(uint8_t deviceId, std::vector<uint8_t> data, bool corrupt = false) {
+    MavlinkMessage message{};
+    message.messageId = kMavlinkMsgIdDeviceCommand;
+    uint8_t carrier[kSuperCarrierLength] = {};
+    SuperFrame_Encode(carrier, 0x0F000008, 9, deviceId, 0x08, data.data(), static_cast<uint8_t>(data.size()),
+                      SuperFrame_CrcCcitt);
+    carrier[6 + 246] ^= corrupt ? 0xFF : 0x00;
+    memcpy(message.payload, carrier, kMavlinkDeviceDataLength);
+    return message;
+}
+
+TEST(SuperFrame, RepliesAreJudgedByDeviceSyncLengthCrcAndNack) {
+    SuperLink link = BatteryLink();
+    StdoutCapture capture;
+    EXPECT_EQ(SuperReply::Nack, SuperFrame_Judge(&link, Reply(3, {kSuperNack})));
+    EXPECT_EQ(SuperReply::None, SuperFrame_Judge(&link, Reply(1, {0x00})));
+    EXPECT_EQ(SuperReply::None, SuperFrame_Judge(&link, Reply(3, {0x00}, true)));
+    MavlinkMessage unsynced = Reply(3, {0x00});
+    unsynced.payload[7] = 0xAB;
+    EXPECT_EQ(SuperReply::None, SuperFrame_Judge(&link, unsynced));
+    MavlinkMessage other = Reply(3, {0x00});
+    other.messageId = kMavlinkMsgIdDeviceData;
+    EXPECT_EQ(SuperReply::None, SuperFrame_Judge(&link, other));
+    EXPECT_EQ(SuperReply::Accepted, SuperFrame_Judge(&link, Reply(3, {0x00, 0x42})));
+    EXPECT_EQ(2, SuperFrame_ReplyLength(link));
+    EXPECT_EQ(0x42, SuperFrame_ReplyData(link)[1]);
+    EXPECT_EQ(WarnLine("received NACK.\n") + ErrorLine("Error device ID 0x01\n") + WarnLine("received error frame.\n") +
+                  ErrorLine("Error crc 0xace4. expect 0xac1b\n") + WarnLine("received error packet.\n") +
+                  ErrorLine("Error sync word expect 0x55AA , actual 0x55ab\n") + WarnLine("received error packet.\n"),
+              WithoutLocations(capture.Finish()));
 }
 
 } // namespace
