@@ -2,11 +2,13 @@
 
 #include "tarn_bench_sim_flow_battery.h"
 #include "tarn_bench_sim_fmu_bootloader.h"
+#include "tarn_bench_sim_fmu_super.h"
 #include "tarn_bench_sim_gimbal.h"
 #include "tarn_bench_sim_imu.h"
 #include "tarn_bench_sim_lens.h"
 #include "tarn_bench_sim_mcu_log.h"
 #include "tarn_bench_sim_rcrf.h"
+#include "tarn_bench_sim_rcrftb.h"
 
 namespace tarn::bench {
 
@@ -35,6 +37,10 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port, 2); }},
         {"mcu-log", 1, "microcontroller printing a numbered log at 11520 bytes/s, dropping what the line cannot take",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<McuLogSimulator>(port); }},
+        {"fmu-super", 0, "second-generation flight controller and, behind its flag, battery, IMU, flow, sonar, ESCs",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<FmuSuperSimulator>(port); }},
+        {"rcrftb", 0, "remote control, radio transmitter and receiver, TB and language pack (ids 1 to 5)",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrftbSimulator>(port); }},
     };
     return kinds;
 }
