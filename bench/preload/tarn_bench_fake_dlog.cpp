@@ -9,6 +9,7 @@
 //   dlog fail open ERRNO     opening /dev/dlog fails
 //   dlog fail read ERRNO [N] reads fail (the first N of the process; all without N)
 //   dlog fail NR ERRNO       request number NR fails
+// Reads that find nothing new are not journaled.
 // ERRNO is a number or a name such as EPERM.
 #include <cerrno>
 #include <cstdint>
@@ -204,8 +205,11 @@ bool DlogRead(int fd, void *buffer, size_t count, long long &result) {
         ++state.reads;
         const bool fails = state.failRead != 0 && (state.failReadCount == 0 || state.reads <= state.failReadCount);
         const long long got = fails ? -state.failRead : ReadNew(fd, buffer, count);
-        char outcome[64];
-        Journal("read dlog %zu = %s", count, Outcome(got, outcome, sizeof outcome));
+        // An idle recorder polls ten times a second: empty reads would bury the journal.
+        if (got != 0) {
+            char outcome[64];
+            Journal("read dlog %zu = %s", count, Outcome(got, outcome, sizeof outcome));
+        }
         return got;
     });
 }

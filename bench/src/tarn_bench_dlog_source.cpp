@@ -60,15 +60,15 @@ std::string DlogSource::Text(uint64_t count) {
 
 void DlogSource::Feed(int fd) {
     const auto start = std::chrono::steady_clock::now();
-    uint64_t line = 0;
-    std::string pending;
+    const uint64_t before = written_ + pending_.size();
+    std::string &pending = pending_;
     while (!stop_) {
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        const uint64_t due = static_cast<uint64_t>(elapsed.count()) * bytesPerSecond_ / 1000;
+        const uint64_t due = before + static_cast<uint64_t>(elapsed.count()) * bytesPerSecond_ / 1000;
         // Whole lines only, as a driver hands out whole records.
         while (written_ + pending.size() < due) {
-            pending += Line(line++);
+            pending += Line(nextLine_++);
         }
         if (!pending.empty()) {
             const ssize_t count = write(fd, pending.data(), pending.size());

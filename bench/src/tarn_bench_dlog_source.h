@@ -17,7 +17,7 @@ public:
     DlogSource(const DlogSource &) = delete;
     DlogSource &operator=(const DlogSource &) = delete;
 
-    // 0, or -1 after printing why the file cannot be opened.
+    // 0, or -1 after printing why the file cannot be opened. A source started again goes on with its stream.
     int Start();
     void Stop();
     // Bytes appended so far. Whole lines: the stream is Text(0) + Text(1) + ... cut after BytesWritten().
@@ -32,6 +32,8 @@ private:
     const uint32_t bytesPerSecond_;
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> written_{0}; // written by the feeder thread, read by anyone
+    uint64_t nextLine_ = 0;            // the feeder thread's, between Start and Stop
+    std::string pending_;              // likewise: the part of a line the file has not taken yet
     std::thread feeder_;
 };
 

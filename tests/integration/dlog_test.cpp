@@ -182,6 +182,27 @@ TEST_F(DlogTest, RecorderNumbersFilesAndStartsANewOneAfterACardChange) {
     EXPECT_EQ(Count("SD card is detected.\n"), 2u);
 }
 
+TEST_F(DlogTest, ANewRecorderGoesOnWhereTheLastOneStopped) {
+    const std::string card = MakeCard("card", {"DCIM", "DLOG"});
+    const std::string directory = card + kLogDirectory;
+    { std::ofstream(directory + "/dlog_9999") << ""; }
+    Bench().Settings().card.directory = card;
+    tarn::bench::DlogSource source(Bench().DlogPath(), 4000);
+    std::string recorded;
+    for (const char *name : {"/dlog_10000", "/dlog_10001"}) {
+        ASSERT_EQ(source.Start(), 0);
+        ASSERT_TRUE(Start("dlogger"));
+        ASSERT_TRUE(WaitUntil([&] { return ReadFile(directory + name).size() >= 1000; }));
+        // Stopped only once it has written all there was, so nothing is lost in between.
+        source.Stop();
+        ASSERT_TRUE(
+            WaitUntil([&] { return ReadFile(directory + name).size() + recorded.size() == source.BytesWritten(); }));
+        Bench().Stop();
+        recorded += ReadFile(directory + name);
+    }
+    EXPECT_EQ(recorded, tarn::bench::DlogSource::Text(recorded.size())) << "each byte handed out once, in order";
+}
+
 TEST_F(DlogTest, RecorderMakesTheLogFolderAndWaitsForACard) {
     const std::string card = MakeCard("card", {"DCIM"});
     ASSERT_TRUE(Start("dlogger"));

@@ -7,6 +7,7 @@
 
 #include "bench_fixture.h"
 #include "console_lines.h"
+#include "tarn_bench_dlog_source.h"
 #include "tarn_commands.h"
 
 namespace {
@@ -56,6 +57,21 @@ TEST_F(TarnBenchTest, ChangesTheCardAtGivenTimesAndStopsAnEndlessToolAtItsLimit)
     EXPECT_TRUE(run.out == "[nm]\n[]\n[n]\n[nm]\n" || run.out == "[nm]\n[n]\n[]\n[n]\n[nm]\n") << run.out;
     EXPECT_GE(run.elapsed, 2000ms);
     EXPECT_LT(run.elapsed, 10000ms);
+}
+
+TEST_F(TarnBenchTest, FeedsTheLogDeviceToARecorderUntilItsLimit) {
+    if (!InstallUnderTest().runner.empty()) {
+        GTEST_SKIP() << "the fake log driver serves native builds only";
+    }
+    const std::string card = Bench().WorkDirectory() + "/card";
+    ASSERT_EQ(mkdir(card.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((card + "/DCIM").c_str(), 0755), 0);
+    const ToolRun run = RunBench({"--dlog", "4000", "--card", card, "--time-limit", "1.5", "--", "dlogger"});
+    EXPECT_EQ(run.exitStatus, 128 + SIGTERM);
+    std::ifstream file(card + "/DCIM/DLOG/dlog_0001");
+    const std::string recorded((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_GE(recorded.size(), 1000u);
+    EXPECT_EQ(recorded, tarn::bench::DlogSource::Text(recorded.size()));
 }
 
 TEST_F(TarnBenchTest, RunsTheToolInTheScenarioAndPassesItsOutputAndStatus) {
