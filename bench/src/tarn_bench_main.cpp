@@ -342,8 +342,9 @@ std::chrono::milliseconds ParseSeconds(const char *option, const std::string &te
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
 }
 
-// "WORD[,ro][,full]": the words after the first set the card's flags; returns the first word.
-std::string ParseCard(const char *option, const char *text, tarn::bench::CardSettings &card) {
+// "WORD[,DIR][,ro][,full]": the words after the first set the card's flags and, where a directory may follow
+// (withDirectory), its directory; returns the first word.
+std::string ParseCard(const char *option, const char *text, bool withDirectory, tarn::bench::CardSettings &card) {
     std::vector<std::string> words;
     std::string rest = text;
     for (size_t comma; (comma = rest.find(',')) != std::string::npos; rest = rest.substr(comma + 1)) {
@@ -355,7 +356,7 @@ std::string ParseCard(const char *option, const char *text, tarn::bench::CardSet
             card.readOnly = true;
         } else if (words[index] == "full") {
             card.full = true;
-        } else if (card.directory.empty()) {
+        } else if (withDirectory && card.directory.empty()) {
             card.directory = words[index];
         } else {
             UsageError(option, text);
@@ -376,15 +377,16 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
                 break;
             case kCard:
                 scenario.card = {};
-                scenario.card.directory = ParseCard("--card '%s': DIR[,ro][,full]", optarg, scenario.card);
+                scenario.card.directory = ParseCard("--card '%s': DIR[,ro][,full]", optarg, false, scenario.card);
                 break;
             case kRemoveCard:
                 scenario.events.cardChanges.push_back({ParseSeconds("--remove-card '%s': seconds", optarg), false, {}});
                 break;
             case kInsertCard: {
                 CardChange change{{}, true, {}};
-                change.at = ParseSeconds("--insert-card '%s': SEC[,DIR][,ro][,full]",
-                                         ParseCard("--insert-card '%s': SEC[,DIR][,ro][,full]", optarg, change.card));
+                change.at =
+                    ParseSeconds("--insert-card '%s': SEC[,DIR][,ro][,full]",
+                                 ParseCard("--insert-card '%s': SEC[,DIR][,ro][,full]", optarg, true, change.card));
                 scenario.events.cardChanges.push_back(change);
                 break;
             }

@@ -57,6 +57,16 @@ TEST_F(TarnBenchTest, ChangesTheCardAtGivenTimesAndStopsAnEndlessToolAtItsLimit)
     EXPECT_TRUE(run.out == "[nm]\n[]\n[n]\n[nm]\n" || run.out == "[nm]\n[n]\n[]\n[n]\n[nm]\n") << run.out;
     EXPECT_GE(run.elapsed, 2000ms);
     EXPECT_LT(run.elapsed, 10000ms);
+
+    for (const std::vector<std::string> &wrong :
+         std::vector<std::vector<std::string>>{{"--insert-card", "1", "--", "tarn"},
+                                               {"--remove-card", "soon", "--", "tarn"},
+                                               {"--card", card + ",rw", "--", "tarn"},
+                                               {"--dlog", "0", "--", "tarn"}}) {
+        const ToolRun refused = RunBench(wrong);
+        EXPECT_EQ(refused.exitStatus, 2) << wrong[0];
+        EXPECT_EQ(refused.out, "") << "nothing runs: " << wrong[0];
+    }
 }
 
 TEST_F(TarnBenchTest, FeedsTheLogDeviceToARecorderUntilItsLimit) {
