@@ -28,6 +28,7 @@ struct PageProgress {
     uint64_t total = 0;
     uint64_t done = 0;
     char shown[16] = {};
+    double tenths = -1.0; // the percentage in tenths, rounded, when it was last formatted
     int redraws = 0;
 };
 
