@@ -10,6 +10,7 @@
 
 #include "tarn_console.h"
 #include "tarn_crc.h"
+#include "tarn_handle.h"
 
 namespace {
 
@@ -168,6 +169,38 @@ int PageWriter_Write(Flash *pFlash, const PartRow &row, const PageImage &image, 
         }
         done += chunk;
     }
+    return 0;
+}
+
+int PageWriter_WriteFile(const char *pFile, const PartRow &row, const PageWriteOptions &options) {
+    OwnedHandle<Flash, Flash_Delete> flash;
+    if (Flash_Create(flash.Address()) != 0) {
+        TARN_ERR("Flash_Create \n");
+        return -1;
+    }
+    const UniqueFd file(open(pFile, O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        TARN_SYSERR("open");
+        return -1;
+    }
+    const off_t size = lseek(file.Get(), 0, SEEK_END);
+    if (size < 0) {
+        TARN_SYSERR("lseek");
+        return -1;
+    }
+    const PageImage image{pFile, file.Get(), 0, static_cast<uint64_t>(size)};
+    if (PageWriter_Check(flash.Get(), row, image) != 0) {
+        TARN_ERR("erase flash fail.\n");
+        return -1;
+    }
+    TARN_INFO("upgrade file '%s' to '%s' partition, will write %d bytes to /dev/mtd%d\n", pFile, row.name,
+              static_cast<int>(size), row.mtd);
+    PageProgress progress;
+    progress.total = image.size;
+    if (PageWriter_Write(flash.Get(), row, image, options, &progress) != 0) {
+        return -1;
+    }
+    TARN_PRINT("\n");
     return 0;
 }
 

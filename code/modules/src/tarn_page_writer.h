@@ -61,6 +61,10 @@ struct PageWriteOptions {
 int PageWriter_Write(Flash *pFlash, const PartRow &row, const PageImage &image, const PageWriteOptions &options,
                      PageProgress *pProgress);
 
+// A whole image file into a row: the file opened and sized, the checks ("erase flash fail." after a refusal),
+// the line that says what goes where, the pages and the progress line. 0, or -1 after the failing step's lines.
+int PageWriter_WriteFile(const char *pFile, const PartRow &row, const PageWriteOptions &options);
+
 // One flash-writing run at a time: an exclusive lock on /dev/mtd0, held while the descriptor is open.
 // Invalid (after an error line) when another run holds it or the device cannot be opened.
 UniqueFd PageWriter_Lock();
