@@ -21,6 +21,7 @@ struct Tally {
     int cases = 0;
     int inWindows = 0;
     int unbootable = 0;
+    int environmentChanged = 0; // cases that left the environment block other than it was
 };
 
 class PartitionFaultMatrixSlow : public FlashTest {
@@ -71,6 +72,7 @@ protected:
                     const std::vector<uint8_t> block = EnvironmentBlock();
                     bool valid = false;
                     tarn::bench::ParseEnvironment(block, &valid);
+                    tally.environmentChanged += block != oldBlock;
                     if (requests[index]) {
                         ++tally.inWindows;
                         EXPECT_TRUE(!valid || block == oldBlock || block == newBlock) << label << ": mixed environment";
@@ -114,6 +116,15 @@ TEST_F(PartitionFaultMatrixSlow, SeparateImagesThenSwitchAlwaysBootAWholeSet) {
     printf("-k -r -p -s: %d fault cases, %d in the one-copy windows, %d unbootable\n", tally.cases, tally.inWindows,
            tally.unbootable);
     EXPECT_EQ(tally.unbootable, 0);
+}
+
+TEST_F(PartitionFaultMatrixSlow, BootLoaderWriteNeverTouchesTheEnvironmentOrTheSets) {
+    PlaceFile("u.img", Pattern(3 * 2048 + 100, 9));
+    const Tally tally = RunMatrix({"-u", "u.img"});
+    printf("-u: %d fault cases, %d in the one-copy windows, %d unbootable\n", tally.cases, tally.inWindows,
+           tally.unbootable);
+    EXPECT_EQ(tally.inWindows, tally.cases); // the boot loader has one copy: every request is in a window
+    EXPECT_EQ(tally.environmentChanged, 0);
 }
 
 } // namespace

@@ -54,7 +54,7 @@ TEST_F(UpgradeDm368Test, ATransientFailureIsRecoveredByTheRetry) {
     EXPECT_EQ(tarn::bench::ReadFlash(Flash(), 0x500000 + image.size(), 2048), std::vector<uint8_t>(2048, 0xFF));
 
     // One read-back that differs fails the first attempt only.
-    Flash().faults = {"mismatch 2"};
+    Flash().faults = {"mismatch 1"};
     const ToolRun mismatched = Run("upgrade_dm368_kernel", {"uImage"});
     EXPECT_EQ(mismatched.exitStatus, 0) << mismatched.out;
     EXPECT_NE(WithoutLocations(mismatched.out).find(ErrorLine("check flash fail.\n")), std::string::npos);

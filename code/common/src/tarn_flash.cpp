@@ -122,7 +122,8 @@ int Open(uint32_t offset, uint32_t size, int flags, OpenPart &opened) {
     return 0;
 }
 
-// Page by page: seek, then one read or write of a page. Reading and writing share the messages; a reader
+// Reads the whole range in one request; writes it page by page, one request a page, as the chip programs
+// them. Positioned requests: no seek of its own per page. Reading and writing share the messages; a reader
 // opens the device read-only, so a write-protected partition can still be read.
 int TransferPages(uint8_t *pInto, const uint8_t *pFrom, uint32_t offset, uint32_t size) {
     OpenPart part;
@@ -134,13 +135,12 @@ int TransferPages(uint8_t *pInto, const uint8_t *pFrom, uint32_t offset, uint32_
         TARN_ERR("flash read offset=0x%x size=0x%x is not multiple of page size=0x%x.\n", part.offset, size, page);
         return -1;
     }
-    for (uint32_t done = 0; done < size; done += page) {
-        if (lseek(part.fd, static_cast<off_t>(part.offset + done), SEEK_SET) < 0) {
-            TARN_SYSERR("lseek");
-            return -1;
-        }
-        const ssize_t count = pInto != nullptr ? read(part.fd, pInto + done, page) : write(part.fd, pFrom + done, page);
-        if (count != static_cast<ssize_t>(page)) {
+    const uint32_t step = pInto != nullptr ? size : page;
+    for (uint32_t done = 0; done < size; done += step) {
+        const off_t at = static_cast<off_t>(part.offset + done);
+        const ssize_t count =
+            pInto != nullptr ? pread(part.fd, pInto + done, step, at) : pwrite(part.fd, pFrom + done, step, at);
+        if (count != static_cast<ssize_t>(step)) {
             errno = count < 0 ? errno : EIO;
             TARN_SYSERR(pInto != nullptr ? "read" : "write");
             return -1;

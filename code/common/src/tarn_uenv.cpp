@@ -40,24 +40,32 @@ long TextLength(const uint8_t *pBlock, size_t size, size_t offset) {
     return zero == nullptr ? -1 : static_cast<const uint8_t *>(zero) - (pBlock + offset);
 }
 
-// Reads the block and walks it. Returns 0 with the block's list end, or -1 after the failure lines (the
-// read's own, then readFailure).
-int Load(Flash *pFlash, const char *readFailure, long *pListEnd) {
-    if (pFlash->Read(block, kUenvOffset, kUenvSize) != 0) {
+// What a block whose CRC does not match means to the operation reading it.
+enum class BadCrc { Fails, Warns };
+
+// Takes the flash, reads the block and walks it, then checks its CRC. Returns 0 with the block's list end, or
+// -1 after the failure lines (the read's own, then readFailure; or the walk's, or the CRC's).
+int Load(FlashHandle &flash, const char *readFailure, BadCrc onBadCrc, long *pListEnd) {
+    if (Flash_Create(flash.Address()) != 0) {
+        TARN_ERR("Flash_Create \n");
+        return -1;
+    }
+    if (flash->Read(block, kUenvOffset, kUenvSize) != 0) {
         TARN_ERR("%s", readFailure);
         return -1;
     }
     *pListEnd = UenvBlock_ListEnd(block, kUenvSize);
-    return *pListEnd < 0 ? -1 : 0;
-}
-
-bool CrcMatches(const uint8_t *pBlock) {
-    const BlockCrc crc = CrcOf(pBlock, kUenvSize);
-    return crc.stored == crc.computed;
-}
-
-int CrcError() {
+    if (*pListEnd < 0) {
+        return -1;
+    }
     const BlockCrc crc = CrcOf(block, kUenvSize);
+    if (crc.stored == crc.computed) {
+        return 0;
+    }
+    if (onBadCrc == BadCrc::Warns) {
+        TARN_WARN("uboot env CRC error: 0x%08x != 0x%08x\n", crc.stored, crc.computed);
+        return 0;
+    }
     TARN_ERR("uboot env CRC error: 0x%08x != 0x%08x\n", crc.stored, crc.computed);
     return -1;
 }
@@ -72,16 +80,9 @@ int Batch(const UenvChange *pChanges, int count) {
         }
     }
     FlashHandle flash;
-    if (Flash_Create(flash.Address()) != 0) {
-        TARN_ERR("Flash_Create \n");
-        return -1;
-    }
     long listEnd = 0;
-    if (Load(flash.Get(), "write flash fail.\n", &listEnd) != 0) {
+    if (Load(flash, "write flash fail.\n", BadCrc::Fails, &listEnd) != 0) {
         return -1;
-    }
-    if (!CrcMatches(block)) {
-        return CrcError();
     }
     bool changed = false;
     if (UenvBlock_Apply(block, kUenvSize, pChanges, count, &changed) != 0) {
@@ -113,16 +114,9 @@ int Get(const char *pName, char *pVal, size_t size) {
     TARN_ASSERT(pName);
     TARN_ASSERT(pVal);
     FlashHandle flash;
-    if (Flash_Create(flash.Address()) != 0) {
-        TARN_ERR("Flash_Create \n");
-        return -1;
-    }
     long listEnd = 0;
-    if (Load(flash.Get(), "read flash fail.\n", &listEnd) != 0) {
+    if (Load(flash, "read flash fail.\n", BadCrc::Fails, &listEnd) != 0) {
         return -1;
-    }
-    if (!CrcMatches(block)) {
-        return CrcError();
     }
     const long found = UenvBlock_Find(block, static_cast<size_t>(listEnd), pName);
     if (found < 0) {
@@ -160,17 +154,9 @@ int Del(const char *pName) {
 
 int Pri(const char *pName) {
     FlashHandle flash;
-    if (Flash_Create(flash.Address()) != 0) {
-        TARN_ERR("Flash_Create \n");
-        return -1;
-    }
     long listEnd = 0;
-    if (Load(flash.Get(), "read flash fail.\n", &listEnd) != 0) {
+    if (Load(flash, "read flash fail.\n", BadCrc::Warns, &listEnd) != 0) {
         return -1;
-    }
-    if (!CrcMatches(block)) {
-        const BlockCrc crc = CrcOf(block, kUenvSize);
-        TARN_WARN("uboot env CRC error: 0x%08x != 0x%08x\n", crc.stored, crc.computed);
     }
     if (pName != nullptr) {
         const long found = UenvBlock_Find(block, static_cast<size_t>(listEnd), pName);

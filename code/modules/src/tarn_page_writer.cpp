@@ -1,6 +1,7 @@
 #include "tarn_page_writer.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -9,12 +10,16 @@
 
 #include "tarn_console.h"
 #include "tarn_crc.h"
+#include "tarn_handle.h"
 
 namespace {
 
-// One page written and one read back; the writer is single-threaded.
-uint8_t pageOut[kPageWriterPage];
-uint8_t pageIn[kPageWriterPage];
+// Pages go to flash one by one but come back a batch at a time: one read-back request per erase block
+// instead of one per page. The writer is single-threaded.
+constexpr uint32_t kBatchPages = 64;
+constexpr uint32_t kBatchSize = kBatchPages * kPageWriterPage;
+uint8_t batchOut[kBatchSize];
+uint8_t batchIn[kBatchSize];
 
 bool AllErased(const uint8_t *pPage) {
     for (uint32_t index = 0; index < kPageWriterPage; ++index) {
@@ -56,12 +61,58 @@ int EraseRow(Flash *pFlash, const PartRow &row, const PageWriteOptions &options)
     return keepEnd < row.size ? pFlash->Erase(row.start + keepEnd, row.size - keepEnd) : 0;
 }
 
+// The bytes of the page at index of the batch that belong to the image (the rest is padding).
+uint32_t ImageBytes(uint32_t rowOffset, uint32_t index, uint64_t imageSize) {
+    const uint64_t left = imageSize - rowOffset - static_cast<uint64_t>(index) * kPageWriterPage;
+    return left < kPageWriterPage ? static_cast<uint32_t>(left) : kPageWriterPage;
+}
+
+// Writes the pages of a batch that starts at rowOffset, then reads them back and compares them in order, the
+// progress advancing page by page as each is found right.
+int WriteBatch(Flash *pFlash, const PartRow &row, const PageWriteOptions &options, uint32_t rowOffset, uint32_t pages,
+               uint64_t imageSize, PageProgress *pProgress) {
+    bool checked = false; // some page of the batch is outside the kept range
+    for (uint32_t index = 0; index < pages; ++index) {
+        const uint32_t at = rowOffset + index * kPageWriterPage;
+        const uint8_t *page = batchOut + index * kPageWriterPage;
+        if (InKept(options, at)) {
+            continue;
+        }
+        checked = true;
+        if (!(options.skipErased && AllErased(page)) && pFlash->Write(page, row.start + at, kPageWriterPage) != 0) {
+            TARN_ERR("write flash fail.\n");
+            return -1;
+        }
+    }
+    if (checked && pFlash->Read(batchIn, row.start + rowOffset, pages * kPageWriterPage) != 0) {
+        TARN_ERR("write flash fail.\n");
+        return -1;
+    }
+    for (uint32_t index = 0; index < pages; ++index) {
+        const uint32_t from = index * kPageWriterPage;
+        if (!InKept(options, rowOffset + from) && memcmp(batchOut + from, batchIn + from, kPageWriterPage) != 0) {
+            TARN_ERR("check flash fail.\n");
+            return -1;
+        }
+        PageProgress_Advance(pProgress, ImageBytes(rowOffset, index, imageSize));
+    }
+    return 0;
+}
+
 } // namespace
 
 void PageProgress_Advance(PageProgress *pProgress, uint64_t bytes) {
     pProgress->done += bytes;
     const double percent =
         pProgress->total == 0 ? 100.0 : 100.0 * static_cast<double>(pProgress->done) / pProgress->total;
+    // Formatting is most of the cost of a page on fast flash: a value that rounds to the tenth already shown,
+    // and is not near a rounding boundary where printf could decide otherwise, shows the same text.
+    const double scaled = percent * 10.0 + 0.5;
+    const double tenths = floor(scaled);
+    if (tenths == pProgress->tenths && scaled - tenths > 1e-6 && tenths + 1.0 - scaled > 1e-6) {
+        return;
+    }
+    pProgress->tenths = tenths;
     char text[sizeof pProgress->shown];
     snprintf(text, sizeof text, "\r%4.1f%%", percent);
     if (strcmp(text, pProgress->shown) != 0) {
@@ -101,37 +152,55 @@ int PageWriter_Write(Flash *pFlash, const PartRow &row, const PageImage &image, 
     }
     for (uint64_t done = 0; done < image.size;) {
         const uint64_t remaining = image.size - done;
-        const uint32_t chunk = remaining < kPageWriterPage ? static_cast<uint32_t>(remaining) : kPageWriterPage;
-        memset(pageOut, 0xFF, sizeof pageOut);
-        memset(pageIn, 0xFF, sizeof pageIn);
-        const ssize_t got = ReadAt(image.fd, pageOut, chunk, image.fileOffset + done);
+        const uint32_t chunk = remaining < kBatchSize ? static_cast<uint32_t>(remaining) : kBatchSize;
+        const uint32_t pages = (chunk + kPageWriterPage - 1) / kPageWriterPage;
+        memset(batchOut, 0xFF, sizeof batchOut);
+        const ssize_t got = ReadAt(image.fd, batchOut, chunk, image.fileOffset + done);
         if (got != static_cast<ssize_t>(chunk)) {
             TARN_ERR("Ret=%d, ReadSize=%d, Size=%d.\n", static_cast<int>(got), static_cast<int>(chunk),
                      static_cast<int>(remaining));
             return -1;
         }
         if (options.pCrc != nullptr) {
-            *options.pCrc = Crc_Crc32Raw(pageOut, chunk, *options.pCrc);
+            *options.pCrc = Crc_Crc32Raw(batchOut, chunk, *options.pCrc);
         }
-        const uint32_t rowOffset = static_cast<uint32_t>(done);
-        const uint32_t offset = row.start + rowOffset;
-        if (!InKept(options, rowOffset)) {
-            if (!(options.skipErased && AllErased(pageOut)) && pFlash->Write(pageOut, offset, kPageWriterPage) != 0) {
-                TARN_ERR("write flash fail.\n");
-                return -1;
-            }
-            if (pFlash->Read(pageIn, offset, kPageWriterPage) != 0) {
-                TARN_ERR("write flash fail.\n");
-                return -1;
-            }
-            if (memcmp(pageOut, pageIn, kPageWriterPage) != 0) {
-                TARN_ERR("check flash fail.\n");
-                return -1;
-            }
+        if (WriteBatch(pFlash, row, options, static_cast<uint32_t>(done), pages, image.size, pProgress) != 0) {
+            return -1;
         }
         done += chunk;
-        PageProgress_Advance(pProgress, chunk);
     }
+    return 0;
+}
+
+int PageWriter_WriteFile(const char *pFile, const PartRow &row, const PageWriteOptions &options) {
+    OwnedHandle<Flash, Flash_Delete> flash;
+    if (Flash_Create(flash.Address()) != 0) {
+        TARN_ERR("Flash_Create \n");
+        return -1;
+    }
+    const UniqueFd file(open(pFile, O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        TARN_SYSERR("open");
+        return -1;
+    }
+    const off_t size = lseek(file.Get(), 0, SEEK_END);
+    if (size < 0) {
+        TARN_SYSERR("lseek");
+        return -1;
+    }
+    const PageImage image{pFile, file.Get(), 0, static_cast<uint64_t>(size)};
+    if (PageWriter_Check(flash.Get(), row, image) != 0) {
+        TARN_ERR("erase flash fail.\n");
+        return -1;
+    }
+    TARN_INFO("upgrade file '%s' to '%s' partition, will write %d bytes to /dev/mtd%d\n", pFile, row.name,
+              static_cast<int>(size), row.mtd);
+    PageProgress progress;
+    progress.total = image.size;
+    if (PageWriter_Write(flash.Get(), row, image, options, &progress) != 0) {
+        return -1;
+    }
+    TARN_PRINT("\n");
     return 0;
 }
 

@@ -28,6 +28,7 @@ struct PageProgress {
     uint64_t total = 0;
     uint64_t done = 0;
     char shown[16] = {};
+    double tenths = -1.0; // the percentage in tenths, rounded, when it was last formatted
     int redraws = 0;
 };
 
@@ -59,6 +60,10 @@ struct PageWriteOptions {
 // written, read back and compared. 0, or -1 after the failing step's lines. The check is the caller's.
 int PageWriter_Write(Flash *pFlash, const PartRow &row, const PageImage &image, const PageWriteOptions &options,
                      PageProgress *pProgress);
+
+// A whole image file into a row: the file opened and sized, the checks ("erase flash fail." after a refusal),
+// the line that says what goes where, the pages and the progress line. 0, or -1 after the failing step's lines.
+int PageWriter_WriteFile(const char *pFile, const PartRow &row, const PageWriteOptions &options);
 
 // One flash-writing run at a time: an exclusive lock on /dev/mtd0, held while the descriptor is open.
 // Invalid (after an error line) when another run holds it or the device cannot be opened.

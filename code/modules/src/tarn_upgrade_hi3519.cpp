@@ -149,46 +149,24 @@ int Switch() {
     return 0;
 }
 
-// What a separate image file needs: it open, its size, and how its row is written.
-int WriteFile(const char *pFile, const PartRow &row) {
-    FlashHandle flash;
-    if (Flash_Create(flash.Address()) != 0) {
-        TARN_ERR("Flash_Create \n");
-        return -1;
-    }
-    const UniqueFd file(open(pFile, O_RDONLY | O_CLOEXEC));
-    if (!file.IsOpen()) {
-        TARN_SYSERR("open");
-        return -1;
-    }
-    const off_t size = lseek(file.Get(), 0, SEEK_END);
-    if (size < 0) {
-        TARN_SYSERR("lseek");
-        return -1;
-    }
-    const PageImage image{pFile, file.Get(), 0, static_cast<uint64_t>(size)};
-    if (PageWriter_Check(flash.Get(), row, image) != 0) {
-        TARN_ERR("erase flash fail.\n");
-        return -1;
-    }
-    TARN_INFO("upgrade file '%s' to '%s' partition, will write %d bytes to /dev/mtd%d\n", pFile, row.name,
-              static_cast<int>(size), row.mtd);
+// How a row is written: the UBI file systems' empty pages are not programmed, and the boot loader's row
+// leaves the environment inside it alone.
+PageWriteOptions RowOptions(const PartRow &row) {
     PageWriteOptions options;
-    options.skipErased = row.key != 0 && row.key % 3 != 1; // the UBI file systems
+    options.skipErased = row.key != 0 && row.key % 3 != 1;
     options.keepStart = row.key == 0 ? kUenvOffset : 0;
     options.keepSize = row.key == 0 ? kUenvSize : 0;
-    PageProgress progress;
-    progress.total = image.size;
+    return options;
+}
+
+// A separate image file into its row; the boot loader's has one copy, so signals wait while it is written.
+int WriteFile(const char *pFile, const PartRow &row) {
+    const PageWriteOptions options = RowOptions(row);
     if (row.key == 0) {
         const SignalHold hold;
-        if (PageWriter_Write(flash.Get(), row, image, options, &progress) != 0) {
-            return -1;
-        }
-    } else if (PageWriter_Write(flash.Get(), row, image, options, &progress) != 0) {
-        return -1;
+        return PageWriter_WriteFile(pFile, row, options);
     }
-    TARN_PRINT("\n");
-    return 0;
+    return PageWriter_WriteFile(pFile, row, options);
 }
 
 int UpgradeUboot(const char *pFile) {
@@ -350,11 +328,8 @@ int UpgradeAll(const char *pFile) {
         TARN_INFO("begin to upgrade %s, size=%d.\n", head.name, static_cast<int>(head.size));
         const PageImage image{head.name, file.Get(), plan.components[index].offset, head.size};
         uint32_t crc = 0;
-        PageWriteOptions options;
+        PageWriteOptions options = RowOptions(row);
         options.pCrc = &crc;
-        options.skipErased = head.type == kMergedRootfs || head.type == kMergedAppfs;
-        options.keepStart = row.key == 0 ? kUenvOffset : 0;
-        options.keepSize = row.key == 0 ? kUenvSize : 0;
         int written = 0;
         if (row.key == 0) {
             const SignalHold hold;
