@@ -1,8 +1,8 @@
 #include "tarn_mlink_link.h"
 
 #include <cstring>
-#include <pthread.h>
 
+#include "tarn_cancellable.h"
 #include "tarn_console.h"
 #include "tarn_mutex.h"
 #include "tarn_thread.h"
@@ -21,16 +21,6 @@ constexpr uint8_t kGateLastCmd = 0xFD;
 
 bool SameExchange(const MlinkMsg &slot, const MlinkMsg &sent) {
     return slot.start != 0 && slot.devid == sent.devid && slot.cmd == sent.cmd && slot.seq == sent.seq;
-}
-
-// The receive thread is cancelled only inside these waits, where it holds no lock: a cancelled thread runs
-// no destructors.
-template <typename Wait> auto Cancellable(Wait wait) {
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
-    const auto result = wait();
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
-    return result;
 }
 
 } // namespace
@@ -109,19 +99,16 @@ void MlinkLink::DeleteLocks() {
 
 void *MlinkLink::RecvThread(void *pArg) {
     MlinkLink *pLink = static_cast<MlinkLink *>(pArg);
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    tarn::DisableCancellation();
     uint8_t buffer[kReadChunk];
     for (;;) {
         Uart *pPort = pLink->pPort_;
-        const int count = Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
+        const int count =
+            tarn::Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
         if (count < 0) {
             TARN_WARN("mlink recv data fail.\n");
             // A dead port must not spin.
-            Cancellable([] {
-                Time_SleepUs(kReadFailurePauseUs);
-                return 0;
-            });
+            tarn::CancellableSleepUs(kReadFailurePauseUs);
             continue;
         }
         pLink->ParseBytes(buffer, static_cast<size_t>(count));
