@@ -5,6 +5,7 @@
 #include "tarn_bench_sim_gimbal.h"
 #include "tarn_bench_sim_imu.h"
 #include "tarn_bench_sim_lens.h"
+#include "tarn_bench_sim_telemetry.h"
 
 namespace tarn::bench {
 
@@ -27,6 +28,11 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> {
              return std::make_unique<FlowBatterySimulator>(port, FlowBatterySimulator::Device::Battery);
          }},
+        {"telemetry", 0,
+         "flight controller's MAVLink telemetry and the battery behind it (fmu_debug, tarn-ops Bms_*); knobs: "
+         "battery=answer|refuse|silent, silent=1, saturate=1, line-rate=BYTES/S, corrupt=N, truncate=N, noise=N "
+         "(every Nth frame), burst=N, extras=1",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<TelemetrySimulator>(port); }},
     };
     return kinds;
 }
