@@ -232,6 +232,18 @@ TEST_F(FmuDebugTest, UsageAndOptionsWithoutTheRawLoop) {
     EXPECT_LT(run.elapsed.count(), 5000);
 }
 
+TEST_F(FmuDebugTest, ASecondToolIsRefusedWhileTheFirstHoldsTheLine) {
+    ASSERT_TRUE(Start("fmu_debug", {"-r"}));
+    ASSERT_TRUE(WaitForLine());
+    std::unique_ptr<tarn::bench::Sandbox> second = tarn::bench::Sandbox::Create(Bench().Settings());
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(0, second->Run("fmu_debug", {"-g", "1"}, 30s));
+    EXPECT_EQ(255, second->Status().code);
+    EXPECT_EQ(ErrorLine("/dev/ttyS0 is in use.\n") + ErrorLine("uart init fail.\n") + ErrorLine("Uart_Create \n") +
+                  ErrorLine("mav init fail.\n") + ErrorLine("fmucreate fail.\n"),
+              WithoutLocations(second->Stdout()));
+}
+
 TEST_F(FmuDebugTest, EveryItemAtZerosThenAtItsExtremes) {
     std::vector<std::string> arguments;
     for (int index = 0; index <= 12; ++index) {
@@ -255,20 +267,16 @@ TEST_F(FmuDebugTest, EveryItemAtZerosThenAtItsExtremes) {
 }
 
 TEST_F(FmuDebugTest, ItemsComeEveryIntervalAndNeverFasterThan100Ms) {
-    for (const auto &[interval, lowest, highest] : {std::tuple{"1000", 999, 1500}, std::tuple{"0", 99, 400}}) {
+    for (const auto &[interval, periodMs] : {std::pair{"1000", 1000}, std::pair{"0", 100}}) {
         ASSERT_TRUE(Start("fmu_debug", {"-i", interval, "-g", "0", "-r"}));
         const std::string line = "GPS info: latitude=0";
-        std::vector<test_support::Clock::time_point> seen;
-        for (size_t count = 1; count <= 4; ++count) {
-            ASSERT_TRUE(WaitForOutput(line, count));
-            seen.push_back(test_support::Clock::now());
-        }
-        for (size_t index = 1; index < seen.size(); ++index) {
-            const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(seen[index] - seen[index - 1]);
-            // The watch polls every 5 ms: one poll late on the first line, one early on the next.
-            EXPECT_GE(gap.count(), lowest - 10) << interval;
-            EXPECT_LE(gap.count(), highest) << interval;
-        }
+        ASSERT_TRUE(WaitForOutput(line, 1));
+        const auto first = test_support::Clock::now();
+        ASSERT_TRUE(WaitForOutput(line, 6));
+        const long long span = test_support::MillisecondsSince(first);
+        // Five periods; the first line may have been seen late by a loaded machine's output reader.
+        EXPECT_GE(span, 5 * periodMs - 60) << interval;
+        EXPECT_LE(span, 5 * periodMs + 1500) << interval;
         Bench().Stop();
     }
 }
