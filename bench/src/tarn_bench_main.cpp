@@ -52,6 +52,7 @@ constexpr const char kUsage[] =
     "  --time-limit SEC    stop the tool (SIGTERM) after SEC seconds: for tools that run until killed\n"
     "  --file PATH         copy PATH into the tool's working directory (repeatable)\n"
     "  --sim NAME[:PORT]   put simulator NAME on /dev/ttyS<PORT> (default: its usual port; repeatable)\n"
+    "  --knob NAME=VALUE   turn a knob of the last --sim (its description lists them; repeatable)\n"
     "  --prefix DIR        the install to run, holding bin/tarn (default: the folder above tarn-bench's bin/)\n"
     "  --qemu              that install is a static AArch64 build: run it under qemu-aarch64-static\n"
     "  --flash BOARD       the computer's NAND as on BOARD (hi3519: mtd0..mtd7, dm368: mtd0..mtd4), 2048-byte\n"
@@ -75,6 +76,7 @@ enum Option {
     kCard,
     kFile,
     kSim,
+    kKnob,
     kPrefix,
     kQemu,
     kFlash,
@@ -99,6 +101,7 @@ constexpr option kOptions[] = {
     {"file", required_argument, nullptr, kFile},
     {"sim", required_argument, nullptr, kSim},
     {"prefix", required_argument, nullptr, kPrefix},
+    {"knob", required_argument, nullptr, kKnob},
     {"qemu", no_argument, nullptr, kQemu},
     {"flash", required_argument, nullptr, kFlash},
     {"images", required_argument, nullptr, kImages},
@@ -123,6 +126,7 @@ constexpr uint16_t kElfMachineAarch64 = 183;
 struct SimulatorRequest {
     const tarn::bench::SimulatorKind *kind;
     int port;
+    std::vector<std::pair<std::string, std::string>> knobs;
 };
 
 // A card change at a time after the tool's start.
@@ -166,6 +170,7 @@ struct DemoStep {
     std::vector<std::string> arguments;
     const char *kernelCommandLine = nullptr; // this step's /proc/cmdline; nullptr: the demo aircraft's
     RunEvents events = {};                   // inserted cards without a directory are the demo's card
+    const char *line0Simulator = nullptr;    // who plays /dev/ttyS0 for this step; nullptr: the aircraft's
 };
 
 // The image the demo's upgrade_fmu step writes, placed in the working directory.
@@ -269,6 +274,14 @@ const std::vector<DemoStep> kDemoSteps = {
      "upgrade_hi3519",
      {"-a", kDemoReleaseName},
      kDemoSet1CommandLine},
+    {"The flight controller's telemetry console: the attitude and heartbeat lines every 600 ms while every "
+     "MAVLink message is dumped in hex (checksum first, then the frame); it runs until it is stopped, here after "
+     "3 s.",
+     "fmu_debug",
+     {"-g", "1", "-g", "12", "-r"},
+     nullptr,
+     {{}, std::chrono::milliseconds(3000)},
+     "telemetry"},
     {"The flight controller's firmware upgrade: restart into the bootloader, sync, erase, program a 1 KiB image "
      "in 60-byte chunks with progress, check the CRC, restart. Most of its 16 s are the protocol's own waits.",
      "upgrade_fmu",
@@ -329,7 +342,7 @@ SimulatorRequest ParseSimulator(const char *text) {
             UsageError("'%s': the port is a number from 0 to 4", text);
         }
     }
-    return {kind, port};
+    return {kind, port, {}};
 }
 
 // Seconds (fractions allowed) as milliseconds; exits with the usage when the text is not such a number.
@@ -411,6 +424,15 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
             case kSim:
                 scenario.simulators.push_back(ParseSimulator(optarg));
                 break;
+            case kKnob: {
+                const char *equals = strchr(optarg, '=');
+                if (scenario.simulators.empty() || equals == nullptr) {
+                    UsageError("--knob '%s': NAME=VALUE, after the --sim it turns", optarg);
+                }
+                scenario.simulators.back().knobs.emplace_back(std::string(optarg, static_cast<size_t>(equals - optarg)),
+                                                              std::string(equals + 1));
+                break;
+            }
             case kPrefix:
                 scenario.prefix = optarg;
                 break;
@@ -502,13 +524,25 @@ public:
                 return -1;
             }
             std::unique_ptr<tarn::bench::Simulator> simulator = request.kind->create(*line);
-            if (settings.serial[request.port] != nullptr || simulator == nullptr || simulator->Start() != 0) {
+            if (settings.serial[request.port] != nullptr || simulator == nullptr) {
                 tarn::bench::ReportError("cannot put %s on /dev/ttyS%d", request.kind->name, request.port);
+                return -1;
+            }
+            for (const auto &[name, value] : request.knobs) {
+                if (simulator->SetKnob(name, value) != 0) {
+                    tarn::bench::ReportError("%s has no knob %s=%s", request.kind->name, name.c_str(), value.c_str());
+                    return -1;
+                }
+            }
+            if (simulator->Start() != 0) {
+                tarn::bench::ReportError("cannot start %s on /dev/ttyS%d", request.kind->name, request.port);
                 return -1;
             }
             settings.serial[request.port] = line.get();
             lines_.push_back(std::move(line));
             simulators_.push_back(std::move(simulator));
+            ports_.push_back(request.port);
+            kinds_.push_back(request.kind);
         }
         sandbox_ = tarn::bench::Sandbox::Create(std::move(settings));
         if (sandbox_ == nullptr) {
@@ -584,6 +618,36 @@ public:
     // The fake drivers' journal since the last call.
     std::string TakeJournal() const { return sandbox_->TakeFlashJournal(); }
 
+    // The simulator on a port's line; nullptr for none.
+    const tarn::bench::SimulatorKind *KindOn(int port) const {
+        for (size_t index = 0; index < ports_.size(); ++index) {
+            if (ports_[index] == port) {
+                return kinds_[index];
+            }
+        }
+        return nullptr;
+    }
+
+    // Puts another simulator on the line of a port, in place of the one there; 0, or -1 after saying why.
+    int Replace(int port, const tarn::bench::SimulatorKind *kind) {
+        for (size_t index = 0; index < ports_.size(); ++index) {
+            if (ports_[index] != port) {
+                continue;
+            }
+            simulators_[index]->Stop();
+            std::unique_ptr<tarn::bench::Simulator> simulator = kind->create(*lines_[index]);
+            if (simulator == nullptr || simulator->Start() != 0) {
+                tarn::bench::ReportError("cannot put %s on /dev/ttyS%d", kind->name, port);
+                return -1;
+            }
+            simulators_[index] = std::move(simulator);
+            kinds_[index] = kind;
+            return 0;
+        }
+        tarn::bench::ReportError("no line on /dev/ttyS%d", port);
+        return -1;
+    }
+
     ~Bench() {
         dlogSource_.reset();
         sandbox_.reset();
@@ -658,6 +722,8 @@ private:
     // Declaration order is destruction order in reverse: simulators go before the lines they read.
     std::vector<std::unique_ptr<tarn::bench::SimPort>> lines_;
     std::vector<std::unique_ptr<tarn::bench::Simulator>> simulators_;
+    std::vector<int> ports_;                                // the port of each simulator's line
+    std::vector<const tarn::bench::SimulatorKind *> kinds_; // what each line's simulator is
     std::unique_ptr<tarn::bench::Sandbox> sandbox_;
     std::string kernelCommandLine_;
     std::string scratchImages_; // removed with its images at the end
@@ -806,8 +872,16 @@ int RunDemo(Bench &bench, const std::string &card) {
             change.card.directory = change.insert && change.card.directory.empty() ? card : change.card.directory;
         }
         bench.TakeJournal();
+        const tarn::bench::SimulatorKind *aircraftLine0 = bench.KindOn(0);
+        if (step.line0Simulator != nullptr &&
+            bench.Replace(0, tarn::bench::FindSimulatorKind(step.line0Simulator)) != 0) {
+            return kBenchFailed;
+        }
         const auto start = std::chrono::steady_clock::now();
         const int status = bench.Run(tool, arguments, events, step.kernelCommandLine);
+        if (step.line0Simulator != nullptr && bench.Replace(0, aircraftLine0) != 0) {
+            return kBenchFailed;
+        }
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         printf("[exit status %d after %lld ms]\n", status, static_cast<long long>(elapsed.count()));

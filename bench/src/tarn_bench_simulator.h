@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -77,6 +78,14 @@ public:
     bool WaitForFrames(int kind, size_t count, std::chrono::milliseconds timeout) const;
 
     SimPort &Port() { return port_; }
+
+    // A knob by name, for tarn-bench --knob NAME=VALUE; 0, or -1 when the simulator has no such knob or the
+    // value does not fit it. Set before Start.
+    virtual int SetKnob(const std::string &name, const std::string &value) {
+        (void)name;
+        (void)value;
+        return -1;
+    }
 
 protected:
     virtual void OnBytes(const uint8_t *bytes, size_t count) = 0;

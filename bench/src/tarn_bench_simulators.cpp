@@ -9,6 +9,7 @@
 #include "tarn_bench_sim_mcu_log.h"
 #include "tarn_bench_sim_rcrf.h"
 #include "tarn_bench_sim_rcrftb.h"
+#include "tarn_bench_sim_telemetry.h"
 
 namespace tarn::bench {
 
@@ -41,6 +42,11 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<FmuSuperSimulator>(port); }},
         {"rcrftb", 0, "remote control, radio transmitter and receiver, TB and language pack (ids 1 to 5)",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrftbSimulator>(port); }},
+        {"telemetry", 0,
+         "flight controller's MAVLink telemetry and the battery behind it (fmu_debug, tarn-ops Bms_*); knobs: "
+         "battery=answer|refuse|silent, silent=1, saturate=1, line-rate=BYTES/S, corrupt=N, truncate=N, noise=N "
+         "(every Nth frame), burst=N, extras=1",
+         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<TelemetrySimulator>(port); }},
     };
     return kinds;
 }

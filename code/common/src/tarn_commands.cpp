@@ -28,7 +28,7 @@ constexpr ToolRow kToolRows[] = {
     {Tool::upgrade_dm368_fs, Main_UpgradeDm368},
     {Tool::uart_debug, Main_UartDebug},
     {Tool::xtb_debug, Main_XtbDebug},
-    {Tool::fmu_debug, Main_NotBuilt},
+    {Tool::fmu_debug, Main_FmuDebug},
     {Tool::mcu_dlogger, Main_McuDlogger},
     {Tool::priuenv, Main_PriUenv},
     {Tool::setuenv, Main_SetUenv},

@@ -31,6 +31,7 @@ int Main_XtbDebug(int argc, char *argv[]);
 int Main_LensDebug(int argc, char *argv[]);
 int Main_UartDebug(int argc, char *argv[]);
 int Main_McuDlogger(int argc, char *argv[]);
+int Main_FmuDebug(int argc, char *argv[]);
 int Main_PriUenv(int argc, char *argv[]);
 int Main_SetUenv(int argc, char *argv[]);
 int Main_Binmerge(int argc, char *argv[]);

@@ -49,6 +49,10 @@ constexpr const char *BaseName(const char *path) {
 
 #define TARN_INFO(format, ...) TARN_PRINT("\033[0;32;32m [tarn] " format "\033[m", ##__VA_ARGS__)
 
+// An information line's lead followed by plain text on the same line, in one printf: the same bytes as
+// TARN_INFO(lead) and a printf of the rest, but no other thread's line can come between them.
+#define TARN_INFO_LEAD(lead, format, ...) TARN_PRINT("\033[0;32;32m [tarn] " lead "\033[m" format, ##__VA_ARGS__)
+
 #define TARN_ASSERT(expression)                                                                                        \
     do {                                                                                                               \
         if (!(expression)) {                                                                                           \

@@ -31,13 +31,3 @@ int Thread_WaitExit(Thread *pThread);
 // Cancels the thread and waits for its end: for owners that free what the thread uses right afterwards.
 // A cancelled thread runs no destructors, so its function may be cancellable only where it holds no lock.
 int Thread_Stop(Thread *pThread);
-
-// Receive threads run with cancellation disabled and enable it only around a blocking wait, where they hold no
-// lock: a cancelled thread runs no destructors. Returns what the wait returned.
-template <typename Wait> auto Thread_Cancellable(Wait wait) {
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
-    const auto result = wait();
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
-    return result;
-}

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tarn_cancellable.h"
 #include "tarn_commands.h"
 #include "tarn_console.h"
 #include "tarn_fdio.h"
@@ -121,8 +122,7 @@ namespace {
 
 void *McuDlogger_Thread(void *pArg) {
     auto *pLogger = static_cast<McuDlogger *>(pArg);
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    tarn::DisableCancellation();
     uint8_t buffer[kBlock];
     for (;;) {
         Uart *pUart = pLogger->pUart;
@@ -131,16 +131,13 @@ void *McuDlogger_Thread(void *pArg) {
         // here. A full queue takes nothing, and the next read is dropped.
         const uint32_t room = kQueueSize - pFifo->Len(pFifo);
         const uint32_t wanted = room == 0 ? kBlock : std::min(room, kBlock);
-        const int count = Thread_Cancellable([&] { return pUart->ReadTimeout(pUart, buffer, wanted, kReadTimeoutMs); });
+        const int count = tarn::Cancellable([&] { return pUart->ReadTimeout(pUart, buffer, wanted, kReadTimeoutMs); });
         if (count < 0) {
             if (!pLogger->readFailShown) {
                 TARN_WARN("uart read fail.\n");
                 pLogger->readFailShown = true;
             }
-            Thread_Cancellable([] {
-                Time_SleepUs(kReadFailurePauseUs);
-                return 0;
-            });
+            tarn::CancellableSleepUs(kReadFailurePauseUs);
             continue;
         }
         if (count == 0) {
@@ -157,10 +154,7 @@ void *McuDlogger_Thread(void *pArg) {
             // that comes back does not find the line's own buffer overflowing.
             for (uint64_t waited = 0; waited < kFullQueuePauseUs && pFifo->IsFull(pFifo) != 0;
                  waited += kFullQueueLookUs) {
-                Thread_Cancellable([] {
-                    Time_SleepUs(kFullQueueLookUs);
-                    return 0;
-                });
+                tarn::CancellableSleepUs(kFullQueueLookUs);
             }
         }
     }

@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <cstring>
-#include <pthread.h>
+#include <mutex>
 
+#include "tarn_cancellable.h"
 #include "tarn_console.h"
 #include "tarn_mutex.h"
+#include "tarn_posix_sync.h"
 #include "tarn_thread.h"
 #include "tarn_time.h"
 #include "tarn_uart.h"
@@ -52,20 +54,27 @@ struct MavService {
 };
 
 MavService gService{};
+// Writers from several handler threads: one frame leaves whole before the next begins.
+PosixMutex gWriteLock;
 
 const char *const kOverlayWarnings[kDeviceCount] = {
     "overlay fmu msg: ", "overlay imu msg: ", "overlay flow msg: ", "overlay bms msg: "};
 
+// A device id past the received payload reads as 0, as every byte there does.
 uint32_t DeviceOf(const MavlinkMessage &message) {
+    size_t offset = 0;
     switch (message.messageId) {
         case kDeviceCommandId:
         case kDeviceDataId:
-            return message.payload[4];
+            offset = 4;
+            break;
         case kDeviceFlagId:
-            return message.payload[0];
+            offset = 0;
+            break;
         default:
             return 0;
     }
+    return offset < message.length ? message.payload[offset] : 0;
 }
 
 template <uint32_t Size> void Store(Group<Size> &group, const MavlinkMessage &message, const char *pOverlay) {
@@ -152,6 +161,7 @@ void Mav_Deinit() {
 }
 
 int Mav_PutMsg(const uint8_t *pFrame, uint32_t length) {
+    std::lock_guard<PosixMutex> hold(gWriteLock);
     Uart *pPort = gService.pPort;
     if (pPort == nullptr || pPort->Write(pPort, pFrame, length) != static_cast<int>(length)) {
         TARN_ERR("uart send fail.\n");
@@ -190,20 +200,16 @@ void Mav_PrintMsg(const MavlinkMessage *pMsg) {
 }
 
 void *Mav_RecvThread(void *) {
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    tarn::DisableCancellation();
     uint8_t buffer[kReadChunk];
     for (;;) {
         Uart *pPort = gService.pPort;
         const int count =
-            Thread_Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
+            tarn::Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
         if (count < 0) {
             TARN_WARN("mav recv fail.\n");
             // A dead port must not spin.
-            Thread_Cancellable([] {
-                Time_SleepUs(kReadFailurePauseUs);
-                return 0;
-            });
+            tarn::CancellableSleepUs(kReadFailurePauseUs);
             continue;
         }
         Mav_ParseMsg(buffer, static_cast<uint32_t>(count));

@@ -1,8 +1,8 @@
 #include "tarn_mlink_link.h"
 
 #include <cstring>
-#include <pthread.h>
 
+#include "tarn_cancellable.h"
 #include "tarn_console.h"
 #include "tarn_mutex.h"
 #include "tarn_thread.h"
@@ -99,20 +99,16 @@ void MlinkLink::DeleteLocks() {
 
 void *MlinkLink::RecvThread(void *pArg) {
     MlinkLink *pLink = static_cast<MlinkLink *>(pArg);
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    tarn::DisableCancellation();
     uint8_t buffer[kReadChunk];
     for (;;) {
         Uart *pPort = pLink->pPort_;
         const int count =
-            Thread_Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
+            tarn::Cancellable([&] { return pPort->ReadTimeout(pPort, buffer, kReadChunk, kReadTimeoutMs); });
         if (count < 0) {
             TARN_WARN("mlink recv data fail.\n");
             // A dead port must not spin.
-            Thread_Cancellable([] {
-                Time_SleepUs(kReadFailurePauseUs);
-                return 0;
-            });
+            tarn::CancellableSleepUs(kReadFailurePauseUs);
             continue;
         }
         pLink->ParseBytes(buffer, static_cast<size_t>(count));
