@@ -52,7 +52,18 @@ modules=$(ls -d "${kernel}"/lib/modules/*)
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarn-vm.XXXXXX")
 [ -n "${TARN_VM_KEEP:-}" ] || trap 'rm -rf "${work}"' EXIT
 root=${work}/root
-mkdir -p "${root}"/{bin,dev,proc,sys,tmp,var/tmp,lib/modules,etc}
+mkdir -p "${root}"/{dev,proc,sys,tmp,var/tmp,etc}
+# The host's top-level links (/lib -> usr/lib on a merged /usr), so that copied links and loaders resolve.
+for directory in bin sbin lib lib64; do
+    if [ -L "/${directory}" ]; then
+        target=$(readlink "/${directory}")
+        mkdir -p "${root}/$(dirname "/${directory}")/${target}"
+        ln -s "${target}" "${root}/${directory}"
+    else
+        mkdir -p "${root}/${directory}"
+    fi
+done
+mkdir -p "${root}/lib/modules"
 
 # add PATH: copies a file with its parent directories, and the shared libraries of an ELF file.
 add() {
