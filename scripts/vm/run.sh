@@ -8,6 +8,7 @@
 #     --env NAME=VALUE   environment of the command
 #     --serial N=SOCKET  the guest's ttySN (N 0..3, the kernel's 8250 driver) is a qemu chardev connected to
 #                        the host unix socket SOCKET (which must listen already)
+#     --wire A=B         the guest's ttySA and ttySB are wired to each other (a null-modem cable)
 #     --timeout SECONDS  overall limit, boot included (default 120)
 #     --memory MB        guest memory (default 768)
 #
@@ -21,6 +22,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 copies=()
 environment=()
 serials=()
+wires=()
 timeout=120
 memory=768
 while [ $# -gt 0 ]; do
@@ -28,6 +30,7 @@ while [ $# -gt 0 ]; do
         --copy) copies+=("$2"); shift 2 ;;
         --env) environment+=("$2"); shift 2 ;;
         --serial) serials+=("$2"); shift 2 ;;
+        --wire) wires+=("$2"); shift 2 ;;
         --timeout) timeout=$2; shift 2 ;;
         --memory) memory=$2; shift 2 ;;
         --) shift; break ;;
@@ -94,6 +97,11 @@ for copy in "${copies[@]}"; do
 done
 
 cp "${busybox}" "${root}/bin/busybox"
+# busybox's shell runs its own applets before looking at PATH: programs that start commands through
+# /bin/sh get the host's dash instead, so that a command found in PATH (or bound over it) is the one run.
+if [ -x /bin/dash ]; then
+    add /bin/dash
+fi
 # Modules in the order their dependencies need them.
 module_order=(virtio_ring virtio_pci_modern_dev virtio_pci_legacy_dev virtio virtio_pci virtio_console
               mtd bch nandcore nand)
@@ -125,6 +133,9 @@ quote() {
 cat >"${root}/init" <<'INIT'
 #!/bin/busybox sh
 /bin/busybox --install -s /bin
+[ -x /bin/dash ] && ln -sf dash /bin/sh
+# A file, not a link to busybox, so that binding another program over it replaces only killall.
+rm -f /bin/killall && printf '#!/bin/sh\nexec /bin/busybox killall "$@"\n' >/bin/killall && chmod +x /bin/killall
 export PATH=/bin:/usr/bin:/sbin:/usr/sbin
 mount -t devtmpfs dev /dev
 mount -t proc proc /proc
@@ -154,6 +165,14 @@ for serial in "${serials[@]}"; do
     socket=${serial#*=}
     serial_options+=(-chardev "socket,id=serial${index},path=${socket}")
     serial_options+=(-device "isa-serial,chardev=serial${index},index=${index}")
+done
+# A wire is a socket qemu listens on for one end and connects the other end to.
+for wire in "${wires[@]}"; do
+    socket=${work}/wire${wire%%=*}.sock
+    serial_options+=(-chardev "socket,id=serial${wire%%=*},path=${socket},server=on,wait=off")
+    serial_options+=(-device "isa-serial,chardev=serial${wire%%=*},index=${wire%%=*}")
+    serial_options+=(-chardev "socket,id=serial${wire#*=},path=${socket}")
+    serial_options+=(-device "isa-serial,chardev=serial${wire#*=},index=${wire#*=}")
 done
 
 : >"${work}/output"
