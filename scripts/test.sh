@@ -66,6 +66,15 @@ else
     cmake --install build/release --prefix build/release/stage >/dev/null
     echo "=== vm: flash and partition scenarios on the kernel's NAND simulator"
     scripts/vm-tests.sh build/release
+    echo "=== vm: tarn-bench --vm prints what the sandbox prints"
+    bench=(build/release/stage/bin/tarn-bench --flash dm368 --bad-block 5 --env scripts/vm/environment.txt --)
+    sandboxed=$("${bench[@]}" priuenv 2>&1)
+    virtual=$(build/release/stage/bin/tarn-bench --vm "${bench[@]:1}" priuenv 2>&1)
+    if [ "${sandboxed}" != "${virtual}" ]; then
+        diff <(echo "${sandboxed}") <(echo "${virtual}") || true
+        echo "tarn-bench --vm printed otherwise than the sandbox" >&2
+        exit 1
+    fi
 fi
 
 # --- Fuzz stage: its own build (build/fuzz, clang); skipped, saying why, without clang's fuzzer runtime ---

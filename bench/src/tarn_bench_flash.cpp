@@ -113,8 +113,12 @@ bool WriteKernelDevice(const std::string &path, uint64_t offset, const uint8_t *
         const uint64_t from = std::max(start, offset);
         const uint64_t to = std::min<uint64_t>(start + kNandBlockSize, offset + count);
         std::copy(bytes + (from - offset), bytes + (to - offset), block.begin() + static_cast<long>(from - start));
+        // The kernel refuses to erase a bad block; the factory's programmer writes over it as it is.
+        loff_t at = static_cast<loff_t>(start);
+        const bool bad = ioctl(fd, MEMGETBADBLOCK, &at) == 1;
         erase_info_user erase{static_cast<uint32_t>(start), kNandBlockSize};
-        written = written && ioctl(fd, MEMERASE, &erase) == 0 && ProgramPages(fd, start, block.data(), block.size());
+        written =
+            written && (bad || ioctl(fd, MEMERASE, &erase) == 0) && ProgramPages(fd, start, block.data(), block.size());
     }
     close(fd);
     return written;
