@@ -5,7 +5,11 @@
 //
 // The sandbox names the configuration file in TARN_BENCH_FAKE_MTD, only for the tool it runs. Lines:
 //   journal PATH                    every request is appended to PATH, one line each
-//   mtd N BLOCKS [protected]        /dev/mtdN has BLOCKS erase blocks; protected refuses opening for writing
+//   mtd N BLOCKS [protected] [kernel]
+//                                   /dev/mtdN has BLOCKS erase blocks; protected refuses opening for writing;
+//                                   kernel: /dev/mtdN is the kernel's own device, and every request goes to
+//                                   it (faults and the journal stay), so that the same scenarios check the
+//                                   kernel's answers where they check this driver's
 //   bad N BLOCK                     block BLOCK of /dev/mtdN is bad
 //   fail open|getinfo|getbad|read N every such request on /dev/mtdN fails with EIO
 //   fail write|erase COUNT          the COUNTth write or MEMERASE of the process (on any mtd) fails with EIO
@@ -45,6 +49,7 @@ enum Fault { kFailOpen = 1, kFailGetInfo = 2, kFailGetBad = 4, kFailRead = 8 };
 
 struct Device {
     bool present;
+    bool kernel; // requests go to the kernel's device
     NandChip chip;
     unsigned faults;
 };
@@ -135,7 +140,10 @@ void ParseLine(char *line) {
     } else if (strcmp(words[0], "mtd") == 0 && device != nullptr && count >= 3) {
         device->present = true;
         device->chip.blocks = static_cast<uint32_t>(strtoul(words[2], nullptr, 0));
-        device->chip.writeProtected = count >= 4 && strcmp(words[3], "protected") == 0;
+        for (int word = 3; word < count; ++word) {
+            device->chip.writeProtected = device->chip.writeProtected || strcmp(words[word], "protected") == 0;
+            device->kernel = device->kernel || strcmp(words[word], "kernel") == 0;
+        }
     } else if (strcmp(words[0], "bad") == 0 && device != nullptr && count >= 3) {
         tarn::bench::NandMarkBad(device->chip, static_cast<uint32_t>(strtoul(words[2], nullptr, 0)));
     } else if (strcmp(words[0], "flip") == 0 && device != nullptr && count >= 4 &&
@@ -289,8 +297,10 @@ int OpenMtd(int n, int dirfd, const char *path, int flags, int mode) {
         result = -EACCES;
     }
     if (result == 0) {
-        // The image is a plain file: never create, truncate or append to it.
-        const int imageFlags = (flags & ~(O_CREAT | O_TRUNC | O_APPEND | O_ACCMODE)) | O_RDWR;
+        // The image is a plain file: never create, truncate or append to it. The kernel's device checks
+        // the access itself.
+        const int imageFlags =
+            (flags & ~(O_CREAT | O_TRUNC | O_APPEND | O_ACCMODE)) | (device.kernel ? (flags & O_ACCMODE) : O_RDWR);
         const int fd = real.openat(dirfd, path, imageFlags, 0);
         Descriptor *slot = nullptr;
         for (Descriptor &candidate : descriptors) {
@@ -337,29 +347,65 @@ int OpenAt(int dirfd, const char *path, int flags, int mode) {
     }
 }
 
+// -errno of a failed call, or its result.
+long long Result(long long value) {
+    return value < 0 ? -static_cast<long long>(errno) : value;
+}
+
+// A page program on either kind of device.
+ssize_t Program(const Device &device, const tarn::bench::NandIo &io, uint64_t position, const void *buffer,
+                size_t count) {
+    if (device.kernel) {
+        return static_cast<ssize_t>(
+            Result(real.pwrite(device.chip.imageFd, buffer, count, static_cast<off_t>(position))));
+    }
+    return tarn::bench::NandProgram(io, device.chip, position, buffer, count);
+}
+
 // The first half of a page programmed, the rest left as it was: the chip was cut off mid-program.
-void ProgramHalf(const tarn::bench::NandIo &io, const NandChip &chip, uint64_t position, const void *buffer,
+void ProgramHalf(const tarn::bench::NandIo &io, const Device &device, uint64_t position, const void *buffer,
                  size_t count) {
     uint8_t page[tarn::bench::kNandPageSize];
     memset(page, 0xFF, sizeof page);
     if (count >= sizeof page) {
         memcpy(page, buffer, sizeof page / 2);
-        tarn::bench::NandProgram(io, chip, position, page, sizeof page);
+        Program(device, io, position, page, sizeof page);
     }
 }
 
 // The first half of an erase block erased, the rest left as it was. Past the image's end all is erased
-// already (and writing there would leave a hole of zeros).
-void EraseHalf(const NandChip &chip, uint64_t start) {
+// already (and writing there would leave a hole of zeros). The kernel's device erases whole blocks only: its
+// second half is read first and programmed again.
+void EraseHalf(const Device &device, uint64_t start) {
+    const NandChip &chip = device.chip;
+    uint8_t page[tarn::bench::kNandPageSize];
+    if (device.kernel) {
+        static uint8_t kept[tarn::bench::kNandBlockSize / 2]; // only ever used on the way to SIGKILL
+        const uint64_t half = start + sizeof kept;
+        if (real.pread(chip.imageFd, kept, sizeof kept, static_cast<off_t>(half)) !=
+            static_cast<ssize_t>(sizeof kept)) {
+            return;
+        }
+        erase_info_user erase{static_cast<uint32_t>(start), tarn::bench::kNandBlockSize};
+        if (real.ioctl(chip.imageFd, MEMERASE, &erase) != 0) {
+            return;
+        }
+        memset(page, 0xFF, sizeof page);
+        for (size_t at = 0; at < sizeof kept; at += sizeof page) {
+            if (memcmp(kept + at, page, sizeof page) != 0) {
+                (void)!real.pwrite(chip.imageFd, kept + at, sizeof page, static_cast<off_t>(half + at));
+            }
+        }
+        return;
+    }
     struct stat image {};
     if (fstat(chip.imageFd, &image) != 0 || start >= static_cast<uint64_t>(image.st_size)) {
         return;
     }
-    uint8_t erased[tarn::bench::kNandPageSize];
-    memset(erased, 0xFF, sizeof erased);
+    memset(page, 0xFF, sizeof page);
     for (uint64_t at = start; at < start + tarn::bench::kNandBlockSize / 2 && at < static_cast<uint64_t>(image.st_size);
-         at += sizeof erased) {
-        (void)!real.pwrite(chip.imageFd, erased, sizeof erased, static_cast<off_t>(at));
+         at += sizeof page) {
+        (void)!real.pwrite(chip.imageFd, page, sizeof page, static_cast<off_t>(at));
     }
 }
 
@@ -368,8 +414,16 @@ ssize_t ReadMtd(Descriptor &descriptor, void *buffer, size_t count, uint64_t pos
     Device &device = devices[descriptor.device];
     device.chip.imageFd = descriptor.fd;
     const tarn::bench::NandIo io{real.pread, real.pwrite};
-    const ssize_t result =
-        (device.faults & kFailRead) != 0 ? -EIO : tarn::bench::NandRead(io, device.chip, position, buffer, count);
+    ssize_t result = -EIO;
+    if ((device.faults & kFailRead) == 0 && device.kernel) {
+        result = static_cast<ssize_t>(Result(real.pread(descriptor.fd, buffer, count, static_cast<off_t>(position))));
+        if (result > 0) {
+            tarn::bench::NandApplyFlips(device.chip, position, static_cast<uint8_t *>(buffer),
+                                        static_cast<size_t>(result));
+        }
+    } else if ((device.faults & kFailRead) == 0) {
+        result = tarn::bench::NandRead(io, device.chip, position, buffer, count);
+    }
     if (++reads == mismatchReadAt && result > 0) {
         static_cast<uint8_t *>(buffer)[0] ^= 0xFF;
     }
@@ -388,11 +442,11 @@ ssize_t WriteMtd(Descriptor &descriptor, const void *buffer, size_t count, uint6
     const tarn::bench::NandIo io{real.pread, real.pwrite};
     ssize_t result = -EBADF;
     if (descriptor.writable && writes + 1 == cutWriteAt) {
-        ProgramHalf(io, device.chip, position, buffer, count);
+        ProgramHalf(io, device, position, buffer, count);
         PowerCut("write", descriptor.device, static_cast<unsigned long long>(position));
     }
     if (descriptor.writable) {
-        result = ++writes == failWriteAt ? -EIO : tarn::bench::NandProgram(io, device.chip, position, buffer, count);
+        result = ++writes == failWriteAt ? -EIO : Program(device, io, position, buffer, count);
     }
     if (result > 0 && advance) {
         descriptor.position += static_cast<uint64_t>(result);
@@ -412,7 +466,15 @@ int IoctlMtd(Descriptor &descriptor, unsigned long request, void *argument) {
     switch (request) {
         case MEMGETINFO: {
             result = (device.faults & kFailGetInfo) != 0 ? -EIO : 0;
-            if (result == 0) {
+            if (result == 0 && device.kernel) {
+                result = static_cast<int>(Result(real.ioctl(descriptor.fd, MEMGETINFO, argument)));
+                if (result == 0 && device.chip.writeProtected) {
+                    mtd_info_user info{};
+                    memcpy(&info, argument, sizeof info);
+                    info.flags &= ~static_cast<uint32_t>(MTD_WRITEABLE);
+                    memcpy(argument, &info, sizeof info);
+                }
+            } else if (result == 0) {
                 mtd_info_user info{};
                 info.type = MTD_NANDFLASH;
                 info.flags = device.chip.writeProtected ? 0 : MTD_CAP_NANDFLASH;
@@ -428,13 +490,18 @@ int IoctlMtd(Descriptor &descriptor, unsigned long request, void *argument) {
         case MEMGETREGIONCOUNT: {
             const int regions = 0; // NAND has one erase size
             memcpy(argument, &regions, sizeof regions);
-            Journal("MEMGETREGIONCOUNT mtd%d = 0", descriptor.device);
+            if (device.kernel) {
+                result = static_cast<int>(Result(real.ioctl(descriptor.fd, MEMGETREGIONCOUNT, argument)));
+            }
+            Journal("MEMGETREGIONCOUNT mtd%d = %s", descriptor.device, Outcome(result, outcome, sizeof outcome));
             break;
         }
         case MEMGETBADBLOCK: {
             long long offset = 0;
             memcpy(&offset, argument, sizeof offset);
-            result = (device.faults & kFailGetBad) != 0 ? -EIO : tarn::bench::NandBlockIsBad(device.chip, offset);
+            result = (device.faults & kFailGetBad) != 0 ? -EIO
+                     : device.kernel ? static_cast<int>(Result(real.ioctl(descriptor.fd, MEMGETBADBLOCK, &offset)))
+                                     : tarn::bench::NandBlockIsBad(device.chip, offset);
             Journal("MEMGETBADBLOCK mtd%d 0x%llx = %s", descriptor.device, offset,
                     Outcome(result, outcome, sizeof outcome));
             break;
@@ -443,11 +510,15 @@ int IoctlMtd(Descriptor &descriptor, unsigned long request, void *argument) {
             erase_info_user erase{};
             memcpy(&erase, argument, sizeof erase);
             if (descriptor.writable && erases + 1 == cutEraseAt) {
-                EraseHalf(device.chip, erase.start);
+                EraseHalf(device, erase.start);
                 PowerCut("erase", descriptor.device, erase.start);
             }
             if (!descriptor.writable) {
                 result = -EPERM;
+            } else if (device.kernel) {
+                result = ++erases == failEraseAt
+                             ? -EIO
+                             : static_cast<int>(Result(real.ioctl(descriptor.fd, MEMERASE, &erase)));
             } else {
                 result =
                     ++erases == failEraseAt ? -EIO : tarn::bench::NandErase(io, device.chip, erase.start, erase.length);
@@ -457,7 +528,7 @@ int IoctlMtd(Descriptor &descriptor, unsigned long request, void *argument) {
             break;
         }
         default:
-            result = -ENOTTY;
+            result = device.kernel ? static_cast<int>(Result(real.ioctl(descriptor.fd, request, argument))) : -ENOTTY;
             Journal("ioctl mtd%d 0x%lx = %s", descriptor.device, request, Outcome(result, outcome, sizeof outcome));
             break;
     }
@@ -525,7 +596,12 @@ ssize_t PWrite(int fd, const void *buffer, size_t count, off_t offset) {
 off_t Seek(int fd, off_t offset, int whence) {
     long long result = 0;
     if (OnMtd(fd, result, [&](Descriptor &d) {
-            const int64_t position = tarn::bench::NandSeek(devices[d.device].chip, d.position, offset, whence);
+            const Device &device = devices[d.device];
+            // The kernel's descriptor learns the position reads and writes have reached first.
+            const int64_t position = device.kernel ? (real.lseek(d.fd, static_cast<off_t>(d.position), SEEK_SET) < 0
+                                                          ? -static_cast<int64_t>(errno)
+                                                          : Result(real.lseek(d.fd, offset, whence)))
+                                                   : tarn::bench::NandSeek(device.chip, d.position, offset, whence);
             if (position >= 0) {
                 d.position = static_cast<uint64_t>(position);
             }

@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "tarn_bench_nand.h"
@@ -45,29 +48,19 @@ const std::vector<uint32_t> *FlashBoardLayout(const std::string &board) {
     return board == "hi3519" ? &kHi3519Blocks : board == "dm368" ? &kDm368Blocks : nullptr;
 }
 
-int PrepareFlash(const std::string &board, const std::string &directory, const std::vector<uint32_t> &badBlocks,
-                 FlashSettings &flash) {
-    const std::vector<uint32_t> *layout = FlashBoardLayout(board);
-    if (layout == nullptr) {
-        ReportError("no board '%s' (hi3519 or dm368)", board.c_str());
-        return -1;
-    }
-    if (mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
-        ReportSystemError(("create " + directory).c_str());
-        return -1;
-    }
+namespace {
+
+// The board's devices, their paths given by pathOf(n), with the bad blocks (numbered across the chip) that fall
+// in each. Returns 0, or -1 after printing why.
+template <typename PathOf>
+int LayOut(const std::vector<uint32_t> &layout, const std::vector<uint32_t> &badBlocks, PathOf pathOf,
+           FlashSettings &flash) {
     flash.devices.clear();
     uint32_t first = 0;
-    for (size_t n = 0; n < layout->size(); ++n) {
+    for (size_t n = 0; n < layout.size(); ++n) {
         FlashDevice device;
-        device.imagePath = directory + "/mtd" + std::to_string(n) + ".img";
-        device.blocks = (*layout)[n];
-        const int fd = open(device.imagePath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            ReportSystemError(("create " + device.imagePath).c_str());
-            return -1;
-        }
-        close(fd);
+        device.imagePath = pathOf(n);
+        device.blocks = layout[n];
         for (uint32_t block : badBlocks) {
             if (block >= first && block - first < device.blocks) {
                 device.badBlocks.push_back(block - first);
@@ -83,6 +76,164 @@ int PrepareFlash(const std::string &board, const std::string &directory, const s
         }
     }
     return 0;
+}
+
+std::string Joined(const std::vector<uint32_t> &numbers) {
+    std::string text;
+    for (uint32_t number : numbers) {
+        text += (text.empty() ? "" : ",") + std::to_string(number);
+    }
+    return text;
+}
+
+// Programs whole pages at a page-aligned offset of an erased range, skipping erased ones.
+bool ProgramPages(int fd, uint64_t offset, const uint8_t *bytes, size_t count) {
+    const std::vector<uint8_t> erased(kNandPageSize, 0xFF);
+    for (size_t page = 0; page + kNandPageSize <= count; page += kNandPageSize) {
+        if (!std::equal(erased.begin(), erased.end(), bytes + page) &&
+            pwrite(fd, bytes + page, kNandPageSize, static_cast<off_t>(offset + page)) != ssize_t(kNandPageSize)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Programs bytes into the kernel's device at an offset: each block they touch is read, erased and written
+// back with them, page by page, leaving erased pages unprogrammed.
+bool WriteKernelDevice(const std::string &path, uint64_t offset, const uint8_t *bytes, size_t count) {
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::vector<uint8_t> block(kNandBlockSize);
+    bool written = true;
+    for (uint64_t start = offset / kNandBlockSize * kNandBlockSize; written && start < offset + count;
+         start += kNandBlockSize) {
+        written = pread(fd, block.data(), block.size(), static_cast<off_t>(start)) == ssize_t(block.size());
+        const uint64_t from = std::max(start, offset);
+        const uint64_t to = std::min<uint64_t>(start + kNandBlockSize, offset + count);
+        std::copy(bytes + (from - offset), bytes + (to - offset), block.begin() + static_cast<long>(from - start));
+        // The kernel refuses to erase a bad block; the factory's programmer writes over it as it is.
+        loff_t at = static_cast<loff_t>(start);
+        const bool bad = ioctl(fd, MEMGETBADBLOCK, &at) == 1;
+        erase_info_user erase{static_cast<uint32_t>(start), kNandBlockSize};
+        written =
+            written && (bad || ioctl(fd, MEMERASE, &erase) == 0) && ProgramPages(fd, start, block.data(), block.size());
+    }
+    close(fd);
+    return written;
+}
+
+// Marks a block (numbered across the chip) bad on the kernel's device that holds it, keeping what it holds
+// (the kernel erases a block before marking it; a block of an image goes bad with its bytes in place). 0, or
+// -1 after printing why.
+int MarkBadBlock(const FlashSettings &flash, uint32_t block) {
+    for (const FlashDevice &device : flash.devices) {
+        if (block < device.blocks) {
+            const uint64_t offset = static_cast<uint64_t>(block) * kNandBlockSize;
+            const std::vector<uint8_t> kept = ReadFlash({{device}, {}, true}, offset, kNandBlockSize);
+            const int fd = open(device.imagePath.c_str(), O_RDWR | O_CLOEXEC);
+            loff_t at = static_cast<loff_t>(offset);
+            const bool marked =
+                fd >= 0 && ioctl(fd, MEMSETBADBLOCK, &at) == 0 && ProgramPages(fd, offset, kept.data(), kept.size());
+            if (!marked) {
+                ReportSystemError(("mark a bad block on " + device.imagePath).c_str());
+            }
+            if (fd >= 0) {
+                close(fd);
+            }
+            return marked ? 0 : -1;
+        }
+        block -= device.blocks;
+    }
+    return -1;
+}
+
+} // namespace
+
+int PrepareFlash(const std::string &board, const std::string &directory, const std::vector<uint32_t> &badBlocks,
+                 FlashSettings &flash) {
+    const std::vector<uint32_t> *layout = FlashBoardLayout(board);
+    if (layout == nullptr) {
+        ReportError("no board '%s' (hi3519 or dm368)", board.c_str());
+        return -1;
+    }
+    if (mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
+        ReportSystemError(("create " + directory).c_str());
+        return -1;
+    }
+    if (LayOut(
+            *layout, badBlocks, [&](size_t n) { return directory + "/mtd" + std::to_string(n) + ".img"; }, flash) !=
+        0) {
+        return -1;
+    }
+    flash.kernel = false;
+    for (const FlashDevice &device : flash.devices) {
+        const int fd = open(device.imagePath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            ReportSystemError(("create " + device.imagePath).c_str());
+            return -1;
+        }
+        close(fd);
+    }
+    return 0;
+}
+
+int PrepareKernelFlash(const std::string &board, const std::string &directory, const std::string &module,
+                       const std::vector<uint32_t> &badBlocks, FlashSettings &flash) {
+    // What the loaded simulator holds: its contents stand for this board's flash in this directory, with
+    // these bad blocks. Owned by the one thread that prepares flash (a test, or tarn-bench's main thread).
+    static std::string loadedFor;
+    static std::vector<uint32_t> loadedBad;
+    const std::vector<uint32_t> *layout = FlashBoardLayout(board);
+    if (layout == nullptr) {
+        ReportError("no board '%s' (hi3519 or dm368)", board.c_str());
+        return -1;
+    }
+    if (LayOut(
+            *layout, badBlocks, [](size_t n) { return "/dev/mtd" + std::to_string(n); }, flash) != 0) {
+        return -1;
+    }
+    flash.kernel = true;
+    // The same flash again keeps its contents, as images in a kept directory do; further bad blocks are
+    // marked on the chip. Anything else needs a fresh chip: the simulator keeps its contents only while loaded.
+    const bool same =
+        loadedFor == board + " " + directory && std::all_of(loadedBad.begin(), loadedBad.end(), [&](uint32_t block) {
+            return std::find(badBlocks.begin(), badBlocks.end(), block) != badBlocks.end();
+        });
+    if (same) {
+        for (uint32_t block : badBlocks) {
+            if (std::find(loadedBad.begin(), loadedBad.end(), block) == loadedBad.end() &&
+                MarkBadBlock(flash, block) != 0) {
+                return -1;
+            }
+        }
+        loadedBad = badBlocks;
+        return 0;
+    }
+    loadedFor.clear();
+    if (syscall(SYS_delete_module, "nandsim", O_NONBLOCK) != 0 && errno != ENOENT) {
+        ReportSystemError("unload nandsim");
+        return -1;
+    }
+    // The chip both boards carry: 256 MiB SLC, 2048-byte pages, 128 KiB erase blocks.
+    std::string parameters = "id_bytes=0x20,0xda,0x00,0x15 parts=" + Joined(*layout);
+    if (!badBlocks.empty()) {
+        parameters += " badblocks=" + Joined(badBlocks);
+    }
+    const int fd = open(module.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool loaded = fd >= 0 && syscall(SYS_finit_module, fd, parameters.c_str(), 0) == 0;
+    if (!loaded) {
+        ReportSystemError(("load " + module + " " + parameters).c_str());
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (loaded) {
+        loadedFor = board + " " + directory;
+        loadedBad = badBlocks;
+    }
+    return loaded ? 0 : -1;
 }
 
 std::vector<uint8_t> ReadFlash(const FlashSettings &flash, uint64_t offset, size_t size) {
@@ -102,6 +253,13 @@ std::vector<uint8_t> ReadFlash(const FlashSettings &flash, uint64_t offset, size
 int WriteFlash(const FlashSettings &flash, uint64_t offset, const std::vector<uint8_t> &bytes) {
     const bool inside = ForEachPiece(
         flash, offset, bytes.size(), [&](const FlashDevice &device, uint64_t at, size_t index, size_t count) {
+            if (flash.kernel) {
+                const bool written = WriteKernelDevice(device.imagePath, at, bytes.data() + index, count);
+                if (!written) {
+                    ReportSystemError(("write " + device.imagePath).c_str());
+                }
+                return written;
+            }
             const int fd = open(device.imagePath.c_str(), O_RDWR | O_CLOEXEC);
             struct stat status {};
             bool written = fd >= 0 && fstat(fd, &status) == 0;

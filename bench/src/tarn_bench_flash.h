@@ -24,9 +24,17 @@ const std::vector<uint32_t> *FlashBoardLayout(const std::string &board);
 int PrepareFlash(const std::string &board, const std::string &directory, const std::vector<uint32_t> &badBlocks,
                  FlashSettings &flash);
 
+// The same over the kernel's NAND simulator: /dev/mtdN are its partitions. The module (nandsim.ko) is loaded
+// afresh with the board's partitions and bad blocks, unless it already holds this board's flash for the same
+// directory (which keeps its contents, as a kept image would; further bad blocks are marked on the chip).
+// Returns 0, or -1 after printing why.
+int PrepareKernelFlash(const std::string &board, const std::string &directory, const std::string &module,
+                       const std::vector<uint32_t> &badBlocks, FlashSettings &flash);
+
 // Bytes of the flash at an absolute offset, read from the images (erased past an image's end).
 std::vector<uint8_t> ReadFlash(const FlashSettings &flash, uint64_t offset, size_t size);
-// Stores bytes at an absolute offset as they are (no erase needed: this is the factory's programmer).
+// Stores bytes at an absolute offset as they are (no erase needed: this is the factory's programmer; on the
+// kernel's devices the blocks they touch are erased and programmed again).
 // Returns 0, or -1 after printing why.
 int WriteFlash(const FlashSettings &flash, uint64_t offset, const std::vector<uint8_t> &bytes);
 

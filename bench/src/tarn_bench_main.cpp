@@ -66,6 +66,10 @@ constexpr const char kUsage[] =
     "                      'fail write N', 'fail erase N', 'mismatch N' (the Nth read comes back different)\n"
     "  --reboot            the kernel command line is what the environment's bootargs says (after --env)\n"
     "  --boot-check        after the tool, say which set a hi3519's boot loader would start\n"
+    "  --vm                run it all in a VM on the Linux kernel's own drivers (the flash is its NAND\n"
+    "                      simulator; simulators stay on pseudo-terminals): qemu-system-x86_64 and\n"
+    "                      busybox-static, the kernel fetched once (share/tarn-bench/vm/kernel.sh)\n"
+    "  --nandsim MODULE    the flash is the kernel's NAND simulator, loaded from MODULE (what --vm runs)\n"
     "  --help              this text\n"
     "\n"
     "Serial lines without a simulator are connected to nothing.\n";
@@ -91,6 +95,8 @@ enum Option {
     kMountDelay,
     kTimeLimit,
     kDlog,
+    kVm,
+    kNandsim,
     kHelp
 };
 
@@ -115,6 +121,8 @@ constexpr option kOptions[] = {
     {"mount-delay", required_argument, nullptr, kMountDelay},
     {"time-limit", required_argument, nullptr, kTimeLimit},
     {"dlog", required_argument, nullptr, kDlog},
+    {"vm", no_argument, nullptr, kVm},
+    {"nandsim", required_argument, nullptr, kNandsim},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
 };
@@ -160,6 +168,8 @@ struct Scenario {
     std::vector<std::string> faults;      // the fake driver's fault lines
     bool reboot = false;
     bool bootCheck = false;
+    bool vm = false;
+    std::string nandsim; // the kernel's NAND simulator module plays the flash
 };
 
 // One step of the demo: what it shows, then the tool and its arguments. A null tool stands for the first
@@ -469,6 +479,12 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
             case kBootCheck:
                 scenario.bootCheck = true;
                 break;
+            case kVm:
+                scenario.vm = true;
+                break;
+            case kNandsim:
+                scenario.nandsim = optarg;
+                break;
             case kHelp:
                 fputs(kUsage, stdout);
                 for (const tarn::bench::SimulatorKind &kind : tarn::bench::SimulatorKinds()) {
@@ -674,7 +690,11 @@ private:
             }
             directory = scratchImages_ = scratch;
         }
-        if (tarn::bench::PrepareFlash(scenario.flashBoard, directory, scenario.badBlocks, flash) != 0) {
+        const int prepared = scenario.nandsim.empty()
+                                 ? tarn::bench::PrepareFlash(scenario.flashBoard, directory, scenario.badBlocks, flash)
+                                 : tarn::bench::PrepareKernelFlash(scenario.flashBoard, directory, scenario.nandsim,
+                                                                   scenario.badBlocks, flash);
+        if (prepared != 0) {
             return -1;
         }
         flashDevices_ = flash.devices;
@@ -894,12 +914,55 @@ int RunDemo(Bench &bench, const std::string &card) {
 
 } // namespace
 
+// Runs this very command in a VM (share/tarn-bench/vm/run.sh of the install): the install and the files the
+// options name go along at their absolute paths, and the guest's tarn-bench plays the flash with the kernel's
+// NAND simulator. Returns only when the VM could not be started.
+int RunInVm(int argc, char *argv[], int toolIndex, const Scenario &scenario) {
+    const std::string prefix = scenario.prefix.empty() ? DefaultPrefix() : scenario.prefix;
+    const std::string script = prefix + "/share/tarn-bench/vm/run.sh";
+    std::vector<std::string> host = {script, "--copy", prefix};
+    std::vector<std::string> guest = {prefix + "/bin/tarn-bench", "--nandsim", "/lib/modules/nandsim.ko"};
+    for (int index = 1; index < argc; ++index) {
+        std::string argument = argv[index];
+        const bool path =
+            index < toolIndex && (strcmp(argv[index - 1], "--file") == 0 || strcmp(argv[index - 1], "--env") == 0 ||
+                                  strcmp(argv[index - 1], "--card") == 0);
+        if (path) {
+            char *absolute = realpath(argument.c_str(), nullptr);
+            if (absolute == nullptr) {
+                tarn::bench::ReportSystemError(argument.c_str());
+                return kBenchFailed;
+            }
+            argument = absolute;
+            free(absolute);
+            host.insert(host.end(), {"--copy", argument});
+        }
+        if (index >= toolIndex || argument != "--vm") {
+            guest.push_back(argument);
+        }
+    }
+    host.push_back("--");
+    host.insert(host.end(), guest.begin(), guest.end());
+    std::vector<char *> words;
+    for (std::string &word : host) {
+        words.push_back(word.data());
+    }
+    words.push_back(nullptr);
+    fflush(stdout);
+    execv(script.c_str(), words.data());
+    tarn::bench::ReportSystemError(("run " + script).c_str());
+    return kBenchFailed;
+}
+
 int main(int argc, char *argv[]) {
     signal(SIGINT, RequestStop);
     signal(SIGTERM, RequestStop);
     Scenario scenario;
     const bool demo = argc == 2 && strcmp(argv[1], "demo") == 0;
     const int toolIndex = demo ? argc : ParseScenario(argc, argv, scenario);
+    if (scenario.vm) {
+        return RunInVm(argc, argv, toolIndex, scenario);
+    }
     if (demo) {
         scenario.kernelCommandLine = kDemoKernelCommandLine;
         for (const char *name : kDemoSimulators) {

@@ -95,13 +95,17 @@ ssize_t NandRead(const NandIo &io, const NandChip &chip, uint64_t position, void
     if (result != 0) {
         return result;
     }
+    NandApplyFlips(chip, position, bytes, count);
+    return static_cast<ssize_t>(count);
+}
+
+void NandApplyFlips(const NandChip &chip, uint64_t position, uint8_t *bytes, size_t count) {
     for (int index = 0; index < chip.flipCount; ++index) {
         const NandFlip &flip = chip.flips[index];
         if (flip.offset >= position && flip.offset - position < count) {
             bytes[flip.offset - position] ^= flip.mask;
         }
     }
-    return static_cast<ssize_t>(count);
 }
 
 ssize_t NandProgram(const NandIo &io, const NandChip &chip, uint64_t position, const void *buffer, size_t count) {

@@ -49,6 +49,8 @@ bool NandIsBadBlock(const NandChip &chip, uint32_t block);
 // Each returns what the system call would (a count, an offset or 0), or -errno.
 // read(): from position; past the end 0 bytes.
 ssize_t NandRead(const NandIo &io, const NandChip &chip, uint64_t position, void *buffer, size_t count);
+// The chip's flipped bits applied to bytes read from position.
+void NandApplyFlips(const NandChip &chip, uint64_t position, uint8_t *bytes, size_t count);
 // write(): ENOSPC at or past the end, EINVAL unless position and count are whole pages (after clipping at the
 // end); the stored bits are ANDed with the new ones.
 ssize_t NandProgram(const NandIo &io, const NandChip &chip, uint64_t position, const void *buffer, size_t count);

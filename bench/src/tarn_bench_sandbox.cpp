@@ -477,7 +477,7 @@ int Sandbox::WriteDriverConfiguration() const {
     for (size_t n = 0; n < settings_.flash.devices.size(); ++n) {
         const FlashDevice &device = settings_.flash.devices[n];
         text += "mtd " + std::to_string(n) + " " + std::to_string(device.blocks) +
-                (device.writeProtected ? " protected\n" : "\n");
+                (device.writeProtected ? " protected" : "") + (settings_.flash.kernel ? " kernel\n" : "\n");
         for (uint32_t block : device.badBlocks) {
             text += "bad " + std::to_string(n) + " " + std::to_string(block) + "\n";
         }

@@ -56,6 +56,9 @@ struct FlashSettings {
     // Further lines of the driver's configuration (faults: "fail write 3", "flip 0 0x80010 0x01", ...; see
     // bench/preload/tarn_bench_fake_mtd.cpp).
     std::vector<std::string> faults;
+    // The devices are the kernel's own /dev/mtdN (a NAND simulator in a VM): the fake driver passes every
+    // request on to them, adding only the faults and the journal.
+    bool kernel = false;
 };
 
 // The kernel's log device: /dev/dlog is a host file (Sandbox::DlogPath) that a source appends to, served by

@@ -89,6 +89,31 @@ std::unique_ptr<SimPort> SimPort::Create() {
     return std::unique_ptr<SimPort>(new SimPort(masterFd, slaveFd, name));
 }
 
+std::unique_ptr<SimPort> SimPort::CreateOnDevices(const std::string &simulatorDevice, const std::string &toolDevice) {
+    const int simulatorFd = open(simulatorDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int toolFd = open(toolDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    bool raw = simulatorFd >= 0 && toolFd >= 0;
+    for (const int fd : {simulatorFd, toolFd}) {
+        termios attributes{};
+        if (raw && tcgetattr(fd, &attributes) == 0) {
+            cfmakeraw(&attributes);
+            raw = tcsetattr(fd, TCSANOW, &attributes) == 0 && tcflush(fd, TCIOFLUSH) == 0;
+        } else {
+            raw = false;
+        }
+    }
+    if (!raw) {
+        ReportSystemError(("serial devices " + simulatorDevice + " and " + toolDevice).c_str());
+        for (const int fd : {simulatorFd, toolFd}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        return nullptr;
+    }
+    return std::unique_ptr<SimPort>(new SimPort(simulatorFd, toolFd, toolDevice));
+}
+
 SimPort::SimPort(int masterFd, int slaveFd, std::string slavePath)
     : masterFd_(masterFd), slaveFd_(slaveFd), slavePath_(std::move(slavePath)) {}
 

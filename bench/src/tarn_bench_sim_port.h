@@ -34,11 +34,15 @@ class SimPort {
 public:
     // nullptr after printing why the pseudo-terminal could not be made.
     static std::unique_ptr<SimPort> Create();
+    // The same line over two real serial ports wired to each other (in a VM: two 8250 UARTs joined by the
+    // host): the simulator owns simulatorDevice, the tool gets toolDevice. Both are raw, and toolDevice is kept
+    // open, so the tool's open neither starts the port afresh nor flushes what already arrived.
+    static std::unique_ptr<SimPort> CreateOnDevices(const std::string &simulatorDevice, const std::string &toolDevice);
     ~SimPort();
     SimPort(const SimPort &) = delete;
     SimPort &operator=(const SimPort &) = delete;
 
-    // "/dev/pts/N": what a sandbox binds onto /dev/ttySn.
+    // "/dev/pts/N" (or the tool's device): what a sandbox binds onto /dev/ttySn.
     const std::string &SlavePath() const { return slavePath_; }
     int MasterFd() const { return masterFd_; }
 

@@ -31,6 +31,19 @@ inline tarn::bench::ToolInstall InstallUnderTest() {
                                         runner != nullptr ? runner : "");
 }
 
+// A simulated line for a device. TARN_TEST_UARTS ("SIMULATOR_DEVICE,TOOL_DEVICE", in a VM: scripts/vm-tests.sh)
+// puts it on two real serial ports wired to each other instead of a pseudo-terminal, so that the tool
+// talks through the kernel's serial driver.
+inline std::unique_ptr<tarn::bench::SimPort> MakeLine() {
+    const char *uarts = getenv("TARN_TEST_UARTS");
+    const std::string devices = uarts != nullptr ? uarts : "";
+    const size_t comma = devices.find(',');
+    if (comma == std::string::npos) {
+        return tarn::bench::SimPort::Create();
+    }
+    return tarn::bench::SimPort::CreateOnDevices(devices.substr(0, comma), devices.substr(comma + 1));
+}
+
 struct ToolRun {
     tarn::bench::ToolStatus status;
     int exitStatus = -1; // the code, 128 + signal when killed, -1 when the tool did not start

@@ -1,6 +1,10 @@
 // Integration tests on the computer's NAND: a sandbox whose /dev/mtdN are image files played by the
 // preloaded fake MTD driver. The driver serves dynamically linked host builds only, so these tests skip
 // when the suite runs a target build under qemu-user.
+//
+// TARN_TEST_NANDSIM names the kernel's NAND simulator module (in a VM, scripts/vm-tests.sh): the same tests
+// then run on the kernel's own MTD devices, the fake driver only adding faults and its journal, so every
+// expectation checks the kernel's answers as well as the fake's.
 #pragma once
 
 #include <string>
@@ -28,7 +32,14 @@ protected:
     // bad blocks (numbered across the chip).
     void UseBoard(const std::string &board, const std::vector<uint32_t> &badBlocks = {},
                   const std::string &folder = "flash") {
-        ASSERT_EQ(tarn::bench::PrepareFlash(board, Bench().WorkDirectory() + "/" + folder, badBlocks, Flash()), 0);
+        const char *nandsim = getenv("TARN_TEST_NANDSIM");
+        if (nandsim != nullptr && *nandsim != '\0') {
+            ASSERT_EQ(tarn::bench::PrepareKernelFlash(board, Bench().WorkDirectory() + "/" + folder, nandsim, badBlocks,
+                                                      Flash()),
+                      0);
+        } else {
+            ASSERT_EQ(tarn::bench::PrepareFlash(board, Bench().WorkDirectory() + "/" + folder, badBlocks, Flash()), 0);
+        }
     }
     tarn::bench::FlashSettings &Flash() { return Bench().Settings().flash; }
 

@@ -19,7 +19,7 @@ class LensDebugTest : public BenchTest {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        port_ = SimPort::Create();
+        port_ = MakeLine();
         ASSERT_TRUE(port_);
         lens_ = std::make_unique<LensSimulator>(*port_);
         ASSERT_EQ(0, lens_->Start());

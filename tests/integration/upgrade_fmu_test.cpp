@@ -43,7 +43,7 @@ class UpgradeFmuTest : public BenchTest {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        port_ = tarn::bench::SimPort::Create();
+        port_ = MakeLine();
         ASSERT_NE(port_, nullptr);
         Bench().Settings().serial[0] = port_.get();
         bootloader_ = std::make_unique<FmuBootloaderSimulator>(*port_);
