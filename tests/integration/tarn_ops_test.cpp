@@ -1,5 +1,6 @@
 // tarn-ops: the list of operations and the refusals, through the installed executable.
 #include "bench_fixture.h"
+#include "tarn_bench_sim_telemetry.h"
 #include "tarn_ops_table.h"
 
 namespace {
@@ -43,6 +44,34 @@ TEST_F(TarnOpsTest, AnUnknownOperationOrAWrongArgumentCountListsAndFails) {
             EXPECT_EQ(Run("tarn-ops", {row.name}).out, ExpectedList()) << row.name;
         }
     }
+}
+
+// The battery's queries through the telemetry line: the handler starts, asks, files the reply to its own
+// command, stops; one plain result line for a script.
+TEST_F(TarnOpsTest, BatteryQueriesAnswerOrFailThroughTheTelemetryLine) {
+    using tarn::bench::TelemetrySimulator;
+    std::unique_ptr<tarn::bench::SimPort> port = tarn::bench::SimPort::Create();
+    ASSERT_NE(port, nullptr);
+    Bench().Settings().serial[0] = port.get();
+    TelemetrySimulator sim(*port);
+    sim.SetStreaming(false);
+    sim.SetBatteryValues(0x0102, 0x0A0B, 87);
+    ASSERT_EQ(0, sim.Start());
+
+    const ToolRun app = Run("tarn-ops", {"Bms_GetAppVer"});
+    EXPECT_EQ(app.exitStatus, 0) << app.out;
+    EXPECT_NE(app.out.find("Bms_GetAppVer: 0x01020000\n"), std::string::npos) << app.out;
+    const ToolRun percent = Run("tarn-ops", {"Bms_GetPercent"});
+    EXPECT_EQ(percent.exitStatus, 0) << percent.out;
+    EXPECT_NE(percent.out.find("Bms_GetPercent: 87\n"), std::string::npos) << percent.out;
+    EXPECT_EQ(Run("tarn-ops", {"MavImu_Nop"}).exitStatus, 0);
+
+    sim.SetBattery(TelemetrySimulator::Battery::Refuse);
+    const ToolRun refused = Run("tarn-ops", {"Bms_GetBldVer"});
+    EXPECT_EQ(refused.exitStatus, 255) << refused.out;
+    EXPECT_NE(refused.out.find("CMD NACK."), std::string::npos) << refused.out;
+    EXPECT_EQ(refused.out.find("Bms_GetBldVer:"), std::string::npos) << refused.out;
+    Bench().Stop();
 }
 
 } // namespace

@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 
+#include "tarn_mav_bms.h"
+#include "tarn_mav_imu.h"
+#include "tarn_mav_mcam.h"
 #include "tarn_upgrade_nimbo_spuer_of.h"
 #include "tarn_upgrade_nimbo_super_bms.h"
 #include "tarn_upgrade_nimbo_super_imu.h"
@@ -15,6 +18,28 @@ namespace {
 // Indexes are read as C numbers (0x.., 0.., decimal), as the consoles read theirs.
 uint32_t Number(const char *text) {
     return static_cast<uint32_t>(strtoul(text, nullptr, 0));
+}
+
+// The battery's queries need its handler on the MAVLink service for as long as they wait for the reply.
+int WithBattery(int (*query)(uint32_t *), uint32_t *value) {
+    BmsHandle *pBms = nullptr;
+    if (Bms_Create(&pBms) != 0) {
+        return -1;
+    }
+    const int result = query(value);
+    Bms_Delete(&pBms);
+    return result;
+}
+
+// The IMU's and the camera's handlers: start the handler on the service, run its one operation, stop it.
+template <typename Handle> int WithHandler(int (*create)(Handle **), void (*remove)(Handle **), int (*operation)()) {
+    Handle *pHandle = nullptr;
+    if (create(&pHandle) != 0) {
+        return -1;
+    }
+    const int result = operation();
+    remove(&pHandle);
+    return result;
 }
 
 // The last row only ends the table, so that a module adds its rows above it without an empty array in
@@ -45,6 +70,14 @@ constexpr OpRow kRows[] = {
     {"tb_GetVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return tb_GetVer(v); }},
     {"rfrx_getVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return rfrx_getVer(v); }},
     {"rcLangLib_getVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return rcLangLib_getVer(v); }},
+    // The MAVLink device handlers on the flight controller's telemetry line.
+    {"Bms_GetAppVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return WithBattery(Bms_GetAppVer, v); }},
+    {"Bms_GetBldVer", "", 0, OpOutput::Hex, [](char *[], uint32_t *v) { return WithBattery(Bms_GetBldVer, v); }},
+    {"Bms_GetPercent", "", 0, OpOutput::Decimal, [](char *[], uint32_t *v) { return WithBattery(Bms_GetPercent, v); }},
+    {"MavImu_Nop", "", 0, OpOutput::None,
+     [](char *[], uint32_t *) { return WithHandler(MavImu_Create, MavMavImu_Delete, MavImu_Nop); }},
+    {"Mcam_Nop", "", 0, OpOutput::None,
+     [](char *[], uint32_t *) { return WithHandler(Mcam_Create, Mcam_Delete, Mcam_Nop); }},
     {nullptr, nullptr, 0, OpOutput::None, nullptr},
 };
 
