@@ -50,8 +50,9 @@ TEST_F(TarnBenchTest, ChangesTheCardAtGivenTimesAndStopsAnEndlessToolAtItsLimit)
     const std::string watch = "last=; while :; do s=; test -e /dev/mmcblk0 && s=n; test -e /tmp/SD0/mark && s=${s}m;"
                               " if [ \"$s\" != \"$last\" ]; then echo \"[$s]\"; last=$s; fi; sleep 0.02; done";
     { std::ofstream(card + "/mark") << "x"; }
-    const ToolRun run = RunBench({"--card", card, "--remove-card", "0.5", "--insert-card", "1.0,ro", "--mount-delay",
-                                  "300", "--time-limit", "2", "--", "/bin/sh", "-c", watch});
+    // The watcher is the host's shell, so this run uses tarn-bench's own install, never an emulated one.
+    const ToolRun run = Run(kTarnBench, {"--card", card, "--remove-card", "0.5", "--insert-card", "1.0,ro",
+                                         "--mount-delay", "300", "--time-limit", "2", "--", "/bin/sh", "-c", watch});
     EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << "the limit stops the tool";
     // Pulling unmounts first, so the shell may catch the node alone on the way out.
     EXPECT_TRUE(run.out == "[nm]\n[]\n[n]\n[nm]\n" || run.out == "[nm]\n[n]\n[]\n[n]\n[nm]\n") << run.out;
