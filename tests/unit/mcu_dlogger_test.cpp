@@ -299,18 +299,33 @@ TEST_F(McuDloggerSlow, LineRateMinuteWithTwoRemovalsLosesNothingOutsideTheWindow
     capture.Finish();
     const std::vector<SentChunk> chunks = source_->Sent();
 
-    // The file's whole lines, by number; a line cut by a drop is skipped.
+    // The file's whole lines, by number; a line cut by a drop is skipped. Where a drop removed a multiple of 16
+    // bytes, the head of one line and the tail of a later one read as a whole third line (the first digits of
+    // the one, the last of the other): a line counts only where it continues the line before it or the line
+    // after it continues it, as the stream's own lines do.
     const std::string recorded = ReadFile(file);
     std::vector<bool> present((chunks.back().offset + chunks.back().count) / 16 + 1, false);
+    auto lineAt = [&](size_t at) -> std::optional<uint64_t> {
+        unsigned long long number = 0;
+        if (at + 16 <= recorded.size() && sscanf(recorded.c_str() + at, "L%10llu", &number) == 1 &&
+            number < present.size() && recorded.compare(at, 16, Pattern(number * 16, 16)) == 0) {
+            return number;
+        }
+        return std::nullopt;
+    };
     std::optional<uint64_t> previous;
+    size_t previousEnd = 0;
     bool ordered = true;
     for (size_t at = 0; at + 16 <= recorded.size();) {
-        unsigned long long number = 0;
-        if (sscanf(recorded.c_str() + at, "L%10llu", &number) == 1 && number < present.size() &&
-            recorded.compare(at, 16, Pattern(number * 16, 16)) == 0) {
-            ordered = ordered && (!previous || number > *previous);
+        const std::optional<uint64_t> number = lineAt(at);
+        const bool continues = number && previous && previousEnd == at && *number == *previous + 1;
+        const std::optional<uint64_t> next = number ? lineAt(at + 16) : std::nullopt;
+        const bool continued = number && (at + 16 == recorded.size() || (next && *next == *number + 1));
+        if (number && (continues || continued)) {
+            ordered = ordered && (!previous || *number > *previous);
             previous = number;
-            present[number] = true;
+            previousEnd = at + 16;
+            present[*number] = true;
             at += 16;
         } else {
             ++at;
