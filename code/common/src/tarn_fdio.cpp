@@ -101,12 +101,11 @@ FdioResult Fdio_ReadExact(int fd, void *buffer, size_t count, uint32_t waitMs) {
         const uint32_t waitStart = Time_GetMs();
         for (;;) {
             const uint32_t elapsed = Time_GetMs() - waitStart;
-            if (elapsed >= waitMs) {
-                return {FdioStatus::TimedOut, nullptr, 0};
-            }
-            // poll rather than select: a descriptor above FD_SETSIZE cannot overrun a set.
+            const bool over = elapsed >= waitMs;
+            // poll rather than select: a descriptor above FD_SETSIZE cannot overrun a set. It looks once even
+            // when the wait is over (the clock may tick between two readings): bytes already there are read.
             pollfd request{fd, POLLIN, 0};
-            const int ready = poll(&request, 1, static_cast<int>(waitMs - elapsed));
+            const int ready = poll(&request, 1, over ? 0 : static_cast<int>(waitMs - elapsed));
             if (ready < 0 && errno == EINTR) {
                 continue;
             }
@@ -129,6 +128,9 @@ FdioResult Fdio_ReadExact(int fd, void *buffer, size_t count, uint32_t waitMs) {
                 break;
             }
             // End of file: nothing will come before the wait is over, but do not spin on it.
+            if (over) {
+                return {FdioStatus::TimedOut, nullptr, 0};
+            }
             Time_SleepUs(10000);
         }
     }
