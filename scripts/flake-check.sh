@@ -71,7 +71,7 @@ for preset in "${presets[@]}"; do
     echo "=== ${preset}: ctest ${selection[*]} --repeat until-fail:${repeats} (log: ${log})"
     started=${SECONDS}
     status=0
-    ctest --preset "${preset}" "${selection[@]}" --repeat "until-fail:${repeats}" >"${log}" 2>&1 || status=$?
+    ctest --preset "${preset}" "${selection[@]}" --repeat "until-fail:${repeats}" --output-on-failure >"${log}" 2>&1 || status=$?
     minutes=$(((SECONDS - started) / 60))
     seconds=$(((SECONDS - started) % 60))
     counted=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "${log}" || echo "no result line")
