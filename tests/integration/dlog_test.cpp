@@ -216,7 +216,8 @@ TEST_F(DlogTest, RecorderMakesTheLogFolderAndWaitsForACard) {
     ASSERT_TRUE(OutputHas("create file /tmp/SD0/DCIM/DLOG/dlog_0001.\n"));
     struct stat folder {};
     ASSERT_EQ(stat((card + kLogDirectory).c_str(), &folder), 0);
-    EXPECT_TRUE(Exists(card + kLogDirectory + "/dlog_0001"));
+    // The line comes just before the file is made.
+    EXPECT_TRUE(WaitUntil([&] { return Exists(card + kLogDirectory + "/dlog_0001"); }));
     EXPECT_EQ(Count("SD card is detected.\n"), 0u) << "a folder it made itself is not announced";
 }
 
