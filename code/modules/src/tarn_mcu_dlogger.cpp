@@ -127,10 +127,22 @@ void *McuDlogger_Thread(void *pArg) {
     for (;;) {
         Uart *pUart = pLogger->pUart;
         Fifo *pFifo = pLogger->pFifo;
-        // Up to the room left in the queue: what does not fit yet waits on the line instead of being dropped
-        // here. A full queue takes nothing, and the next read is dropped.
+        // A full queue: the card is slow or gone. The bytes wait on the line for up to a second, so that a
+        // card write that stalls for a moment loses nothing; still full after that, one read is dropped, as a
+        // line without flow control drops, and the wait starts again.
+        const bool full = pFifo->IsFull(pFifo) != 0;
+        if (full) {
+            for (uint64_t waited = 0; waited < kFullQueuePauseUs && pFifo->IsFull(pFifo) != 0;
+                 waited += kFullQueueLookUs) {
+                tarn::CancellableSleepUs(kFullQueueLookUs);
+            }
+            if (pFifo->IsFull(pFifo) == 0) {
+                continue;
+            }
+        }
+        // Up to the room left in the queue: what does not fit yet waits on the line instead of being dropped.
         const uint32_t room = kQueueSize - pFifo->Len(pFifo);
-        const uint32_t wanted = room == 0 ? kBlock : std::min(room, kBlock);
+        const uint32_t wanted = full ? kBlock : std::min(room, kBlock);
         const int count = tarn::Cancellable([&] { return pUart->ReadTimeout(pUart, buffer, wanted, kReadTimeoutMs); });
         if (count < 0) {
             if (!pLogger->readFailShown) {
@@ -144,18 +156,10 @@ void *McuDlogger_Thread(void *pArg) {
             continue;
         }
         pLogger->readFailShown = false;
-        if (pFifo->IsFull(pFifo) == 0) {
+        if (!full) {
             pLogger->pMutex->Lock(pLogger->pMutex);
             pFifo->Put(pFifo, buffer, static_cast<uint32_t>(count));
             pLogger->pMutex->Unlock(pLogger->pMutex);
-        } else {
-            // Nobody empties the queue (no card): this read is dropped, as a line without flow control drops,
-            // and the next waits up to a second. It starts as soon as there is room again, so that a card
-            // that comes back does not find the line's own buffer overflowing.
-            for (uint64_t waited = 0; waited < kFullQueuePauseUs && pFifo->IsFull(pFifo) != 0;
-                 waited += kFullQueueLookUs) {
-                tarn::CancellableSleepUs(kFullQueueLookUs);
-            }
         }
     }
     return nullptr;
