@@ -2,6 +2,7 @@
 #include "tarn_mcu_dlogger.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -100,6 +101,10 @@ struct McuDlogger {
     // Receive thread only.
     bool readFailShown = false;
 
+    // Written by the owner's thread (true while the file is open), read by the receive thread; an atomic flag
+    // on its own, so no lock.
+    std::atomic<bool> recording{false};
+
     // Owner's thread only (McuDlogger_Step).
     UniqueFd file;
     int number = 0; // 0 until the first open succeeds, then fixed for the run
@@ -120,6 +125,14 @@ struct McuDlogger {
 
 namespace {
 
+// Up to a second, looking every 100 ms: true when the queue has room again.
+bool WaitForRoom(Fifo *pFifo) {
+    for (uint64_t waited = 0; waited < kFullQueuePauseUs && pFifo->IsFull(pFifo) != 0; waited += kFullQueueLookUs) {
+        tarn::CancellableSleepUs(kFullQueueLookUs);
+    }
+    return pFifo->IsFull(pFifo) == 0;
+}
+
 void *McuDlogger_Thread(void *pArg) {
     auto *pLogger = static_cast<McuDlogger *>(pArg);
     tarn::DisableCancellation();
@@ -127,18 +140,11 @@ void *McuDlogger_Thread(void *pArg) {
     for (;;) {
         Uart *pUart = pLogger->pUart;
         Fifo *pFifo = pLogger->pFifo;
-        // A full queue: the card is slow or gone. The bytes wait on the line for up to a second, so that a
-        // card write that stalls for a moment loses nothing; still full after that, one read is dropped, as a
-        // line without flow control drops, and the wait starts again.
+        // A full queue while the file is open: the card write is slow for a moment. The bytes wait on the line
+        // for up to a second before a read is dropped.
         const bool full = pFifo->IsFull(pFifo) != 0;
-        if (full) {
-            for (uint64_t waited = 0; waited < kFullQueuePauseUs && pFifo->IsFull(pFifo) != 0;
-                 waited += kFullQueueLookUs) {
-                tarn::CancellableSleepUs(kFullQueueLookUs);
-            }
-            if (pFifo->IsFull(pFifo) == 0) {
-                continue;
-            }
+        if (full && pLogger->recording.load() && WaitForRoom(pFifo)) {
+            continue;
         }
         // Up to the room left in the queue: what does not fit yet waits on the line instead of being dropped.
         const uint32_t room = kQueueSize - pFifo->Len(pFifo);
@@ -160,6 +166,11 @@ void *McuDlogger_Thread(void *pArg) {
             pLogger->pMutex->Lock(pLogger->pMutex);
             pFifo->Put(pFifo, buffer, static_cast<uint32_t>(count));
             pLogger->pMutex->Unlock(pLogger->pMutex);
+        } else {
+            // Nobody empties the queue (no card), or nobody did for a second: this read is dropped, as a line
+            // without flow control drops, and the next waits up to a second. It starts as soon as there is room
+            // again, so that a card that comes back does not find the line's own buffer overflowing.
+            WaitForRoom(pFifo);
         }
     }
     return nullptr;
@@ -167,6 +178,7 @@ void *McuDlogger_Thread(void *pArg) {
 
 void CloseLog(McuDlogger &logger) {
     logger.file = UniqueFd();
+    logger.recording = false;
     logger.syncPending = false;
 }
 
@@ -201,6 +213,7 @@ int OpenLog(McuDlogger &logger) {
         return -1;
     }
     logger.file = UniqueFd(fd);
+    logger.recording = true;
     logger.number = number;
     if (logger.FirstTime(Line::Opened)) {
         TARN_INFO("open file '%s' and begin to record log.\n", logger.path);
