@@ -1,5 +1,6 @@
 #include "tarn_fdio.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -127,11 +128,11 @@ FdioResult Fdio_ReadExact(int fd, void *buffer, size_t count, uint32_t waitMs) {
                 remaining -= static_cast<size_t>(got);
                 break;
             }
-            // End of file: nothing will come before the wait is over, but do not spin on it.
+            // End of file: nothing will come before the wait is over, but do not spin on it (nor sleep past it).
             if (over) {
                 return {FdioStatus::TimedOut, nullptr, 0};
             }
-            Time_SleepUs(10000);
+            Time_SleepUs(std::min<uint64_t>(10000, static_cast<uint64_t>(waitMs - elapsed) * 1000));
         }
     }
     return kOk;
