@@ -41,7 +41,7 @@ constexpr uint64_t kIdlePauseUs = 100000;
 constexpr uint64_t kRetryPauseUs = 1000000;
 constexpr uint64_t kReadFailurePauseUs = 100000;
 constexpr uint64_t kFullQueuePauseUs = 1000000;
-constexpr uint64_t kFullQueueLookUs = 100000;
+constexpr uint64_t kFullQueueLookUs = 10000;
 // A power cut loses at most the last second of log.
 constexpr uint32_t kSyncIntervalMs = 1000;
 
@@ -125,7 +125,7 @@ struct McuDlogger {
 
 namespace {
 
-// Up to a second, looking every 100 ms: true when the queue has room again.
+// Up to a second, looking every 10 ms: true when the queue has room again.
 bool WaitForRoom(Fifo *pFifo) {
     for (uint64_t waited = 0; waited < kFullQueuePauseUs && pFifo->IsFull(pFifo) != 0; waited += kFullQueueLookUs) {
         tarn::CancellableSleepUs(kFullQueueLookUs);
@@ -140,8 +140,10 @@ void *McuDlogger_Thread(void *pArg) {
     for (;;) {
         Uart *pUart = pLogger->pUart;
         Fifo *pFifo = pLogger->pFifo;
-        // A full queue while the file is open: the card write is slow for a moment. The bytes wait on the line
-        // for up to a second before a read is dropped.
+        // A full queue while the file is open: a card write is slow for a moment, and the bytes wait on the line
+        // for up to a second. Without a file (no card) the line is kept drained instead: what the full queue
+        // cannot take is dropped as it comes, so that a card that comes back finds the line's own buffer
+        // empty and the stream goes on from then without a gap.
         const bool full = pFifo->IsFull(pFifo) != 0;
         if (full && pLogger->recording.load() && WaitForRoom(pFifo)) {
             continue;
@@ -162,15 +164,11 @@ void *McuDlogger_Thread(void *pArg) {
             continue;
         }
         pLogger->readFailShown = false;
-        if (!full) {
+        // Looked at again: the card may have come back while the read waited, and the queue taken bytes out.
+        if (pFifo->IsFull(pFifo) == 0) {
             pLogger->pMutex->Lock(pLogger->pMutex);
             pFifo->Put(pFifo, buffer, static_cast<uint32_t>(count));
             pLogger->pMutex->Unlock(pLogger->pMutex);
-        } else {
-            // Nobody empties the queue (no card), or nobody did for a second: this read is dropped, as a line
-            // without flow control drops, and the next waits up to a second. It starts as soon as there is room
-            // again, so that a card that comes back does not find the line's own buffer overflowing.
-            WaitForRoom(pFifo);
         }
     }
     return nullptr;
