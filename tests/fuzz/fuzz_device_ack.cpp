@@ -4,11 +4,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "fuzz_support.h"
 #include "tarn_device_upgrade.h"
 
 namespace {
-
-#define ACK_CHECK(expression) ((expression) ? (void)0 : __builtin_trap())
 
 // A pipe holds this much without a reader.
 constexpr size_t kMaxInput = 60000;
@@ -37,6 +36,11 @@ bool HoldsAck(const uint8_t *data, size_t size) {
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    fuzz::CatchConsole();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > kMaxInput) {
         return 0;
@@ -58,9 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     DeviceUpgrade upgrade;
     upgrade.tool = &tool;
     upgrade.session.serialFd = ends[0];
+    fuzz::ClearConsole();
     const int result = Device_WaitAck(&upgrade);
-    ACK_CHECK(result == 0 || result == -1);
-    ACK_CHECK((result == 0) == HoldsAck(data, size));
+    FUZZ_CHECK(result == 0 || result == -1);
+    FUZZ_CHECK((result == 0) == HoldsAck(data, size));
     close(ends[0]);
     upgrade.session.serialFd = -1;
     return 0;
