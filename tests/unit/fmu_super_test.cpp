@@ -85,16 +85,6 @@ TEST(FmuSuperPacket, FieldsAreBigEndianWithXmodemCrcs) {
     EXPECT_EQ(kFmuSuperPacketHeader + kFmuSuperMaxData + 2, Packet(0x0310, Bytes(kFmuSuperMaxData, 1)).size());
 }
 
-TEST_F(FmuSuperLine, OversizedSendIsRefusedWithoutWriting) {
-    const Bytes data(kFmuSuperMaxData + 1);
-    StdoutCapture capture;
-    EXPECT_EQ(-1, crc16SendPacket(data.data(), static_cast<uint16_t>(data.size()), 0x0310));
-    EXPECT_EQ(-1, crc16SendPacket(nullptr, 0, 0x0000));
-    EXPECT_EQ(ErrorLine("send  buffer is limited. send length 0x811\n") + ErrorLine("pData is null.\n"),
-              WithoutLocations(capture.Finish()));
-    EXPECT_TRUE(g_written.empty());
-}
-
 TEST_F(FmuSuperLine, ReceiveKeepsTheDataCrcBehindTheLargestDataAndRefusesBadPackets) {
     uint8_t buffer[kFmuSuperRecvBuffer];
     memset(buffer, 0xEE, sizeof buffer);
