@@ -143,6 +143,7 @@ TEST_F(FmuSuperLine, EraseAcceptsWholeFragmentsUpTo2048AndCountsEveryAttempt) {
         {"4096", EraseAnswer(0, 4096), ErrorLine(" FragLen(0x1000) is error\n")},
         {"2560", EraseAnswer(0, 2560), ErrorLine(" FragLen(0xa00) is error\n")},
         {"0", EraseAnswer(0, 0), ErrorLine(" FragLen(0x0) is error\n")},
+        {"negative", EraseAnswer(0, 0x8000), ErrorLine(" FragLen(0xffff8000) is error\n")},
         {"error code", EraseAnswer(5, 512), ErrorLine(" expect errorcode 0x00, recive errorcode  0x5\n")},
         {"command", EraseAnswer(0, 512, 0x0311), ErrorLine(" expect CMD 0x111, recive cmd 0x311\n")},
         {"length", EraseAnswer(0, 512, 0x0111, 4), ErrorLine(" expect Length 0x08, recive length 0x4\n")},

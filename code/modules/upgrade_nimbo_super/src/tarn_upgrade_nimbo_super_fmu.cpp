@@ -260,7 +260,7 @@ int crc16RecvPacket(uint8_t *buffer, uint32_t timeoutMs) {
 uint32_t fmu_getFileSize(const char *path) {
     uint32_t size = 0;
     if (Firmware_GetSize(path, &size) != 0) {
-        TARN_SYSERR("stat");
+        TARN_ERR("stat");
         return UINT32_MAX;
     }
     return size;
@@ -364,12 +364,13 @@ int fmu_erase() {
             TARN_ERR(" expect errorcode 0x00, recive errorcode  0x%x\n", errorCode);
             return -1;
         }
-        const uint16_t fragmentLength = tarn::LoadBe16(data + 3);
+        // Signed, as the bootloader's field is: 0x8000 and above are negative.
+        const int fragmentLength = static_cast<int16_t>(tarn::LoadBe16(data + 3));
         if (fragmentLength < kFragmentUnit || fragmentLength > kFragmentLimit || fragmentLength % kFragmentUnit != 0) {
-            TARN_ERR(" FragLen(0x%x) is error\n", fragmentLength);
+            TARN_ERR(" FragLen(0x%x) is error\n", static_cast<unsigned>(fragmentLength));
             return -1;
         }
-        g_context.fragmentLength = fragmentLength;
+        g_context.fragmentLength = static_cast<uint16_t>(fragmentLength);
         return 0;
     }
     TARN_ERR(" erase command response error\n");
