@@ -16,20 +16,43 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 head -c 1000 /dev/urandom >"$work/imu_demo.bin"
 head -c 500 /dev/urandom >"$work/rc_demo.bin"
+# The second-generation flight controller's file: identity, image length 3000 (big-endian), type 1, the rest of
+# the 256-byte header zero, then the image.
+{
+    printf 'OrvoxPelicarnSmartSystem\x00\x00\x0b\xb8\x00\x01'
+    head -c 226 /dev/zero
+    head -c 3000 /dev/urandom
+} >"$work/fmu_super_demo.bin"
 
-# One upgrader on its own aircraft: what it shows, the simulator on /dev/ttyS0, then the tool and its image.
+# One tool on its own aircraft: what it shows, the simulator on /dev/ttyS0 with its knobs, the file the tool
+# gets ("-" for none), then the tool and its arguments.
 step() {
-    local explanation=$1 simulator=$2 tool=$3 image=$4
-    printf '\n### %s\n$ %s %s\n' "$explanation" "$tool" "$image"
+    local explanation=$1 simulator=$2 file=$3
+    shift 3
+    local -a sim
+    read -r -a sim <<<"$simulator"
+    local -a bench_options=(--sim "${sim[0]}")
+    for knob in "${sim[@]:1}"; do
+        bench_options+=(--knob "$knob")
+    done
+    [[ $file == - ]] || bench_options+=(--file "$work/$file")
+    printf '\n### %s\n$ %s\n' "$explanation" "$*"
     local start status=0
     start=$(date +%s%3N)
-    "$bench" --sim "$simulator" --file "$work/$image" -- "$tool" "$image" || status=$?
+    "$bench" "${bench_options[@]}" -- "$@" || status=$?
     printf '\n[exit status %d after %d ms]\n' "$status" $(($(date +%s%3N) - start))
 }
 
 step "The IMU behind the flight controller: flag, prepare, erase, the 1000-byte image in scrambled 240-byte \
 blocks (the last one filled with zeros), application information, run, flag off." \
-    imu-bootloader upgrade_imu imu_demo.bin
+    imu-bootloader imu_demo.bin upgrade_imu imu_demo.bin
 step "The remote-control module: jump into its bootloader, request, size and CRC-8, erase, the 500-byte image \
 in frames of 240, 240 and 20 bytes, jump back to the application. Each frame waits for its acknowledgement." \
-    rc-module upgrade_rc rc_demo.bin
+    rc-module rc_demo.bin upgrade_rc rc_demo.bin
+step "The second-generation flight controller: restart into its bootloader, 5 s pause, drain, handshake, drain, \
+erase (the bootloader names 1024-byte fragments), the 3256-byte file in four numbered fragments, finish, restart \
+into the application. The mandated waits alone take 15 s." \
+    "fmu-super fraglen=1024" fmu_super_demo.bin upgrade_fmu_super -u fmu_super_demo.bin
+step "The battery behind the second-generation flight controller: its firmware version, asked through the \
+pass-through flag (tarn-ops runs the library operations no tool calls)." \
+    fmu-super - tarn-ops bms_getVer

@@ -26,7 +26,6 @@
 #include "tarn_bench_sandbox.h"
 #include "tarn_bench_simulators.h"
 #include "tarn_byte_order.h"
-#include "tarn_commands.h"
 
 namespace {
 
@@ -172,8 +171,7 @@ struct Scenario {
     std::string nandsim; // the kernel's NAND simulator module plays the flash
 };
 
-// One step of the demo: what it shows, then the tool and its arguments. A null tool stands for the first
-// row of the command table whose tool is not built yet; steps whose tool is not built yet are left out.
+// One step of the demo: what it shows, then the tool and its arguments.
 struct DemoStep {
     const char *explanation;
     const char *tool;
@@ -211,7 +209,6 @@ const std::vector<DemoStep> kDemoSteps = {
     {"The banner: the build's date and time, then the 24 tools this one executable carries.", "tarn", {}},
     {"msleep waits the given number of milliseconds, 250 here.", "msleep", {"250"}},
     {"Without an argument it prints its usage line (the same for msleep and usleep) and exits with 0.", "msleep", {}},
-    {"A tool that is not built yet says so at error level and fails: exit status 255.", nullptr, {}},
     {"The self-tests of the semaphore module: test1 waits on a semaphore that test2 posts after its five lines.",
      "unitest",
      {"-m", "sem"}},
@@ -752,17 +749,6 @@ private:
     std::unique_ptr<tarn::bench::DlogSource> dlogSource_;
 };
 
-// The tool a demo step runs, or nullptr when it is not built.
-const char *DemoTool(const DemoStep &step) {
-    for (const CommandEntry &command : kCommandTable) {
-        const bool built = command.entry != Main_NotBuilt;
-        if (step.tool == nullptr ? !built : strcmp(command.name, step.tool) == 0) {
-            return step.tool == nullptr || built ? command.name : nullptr;
-        }
-    }
-    return nullptr;
-}
-
 // A step without an explanation continues the one before it.
 void ShowStep(const char *explanation, const char *tool, const std::vector<std::string> &arguments) {
     if (explanation != nullptr) {
@@ -878,10 +864,7 @@ int RunDemo(Bench &bench, const std::string &card) {
             bench.ReportBoot(sets);
             continue;
         }
-        const char *tool = DemoTool(step);
-        if (tool == nullptr) {
-            continue;
-        }
+        const char *tool = step.tool;
         std::vector<std::string> arguments = step.arguments;
         for (std::string &argument : arguments) {
             argument = argument == kDemoReleaseName ? DemoReleaseFile() : argument;

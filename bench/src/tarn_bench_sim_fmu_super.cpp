@@ -12,6 +12,7 @@ namespace {
 
 // Typed from the devices' published tables.
 constexpr uint8_t kDataId = 218;
+constexpr uint8_t kCommandLongId = 76;
 constexpr uint8_t kReplyId = 200;
 constexpr uint8_t kReplyCrcExtra = 89;
 constexpr uint8_t kCarrierLength = 254;
@@ -90,9 +91,18 @@ void FmuSuperSimulator::Complain(std::string complaint) {
 }
 
 void FmuSuperSimulator::OnByte(uint8_t byte) {
+    const bool inBootloader = InBootloader();
+    if (inBootloader) {
+        OnBootByte(byte);
+    }
     MavlinkMessage message{};
     MavlinkStatus status{};
-    if (Mavlink_ParseChar(&receive_, 0, byte, &message, &status) != 0 && message.messageId == kDataId) {
+    if (Mavlink_ParseChar(&receive_, 0, byte, &message, &status) == 0) {
+        return;
+    }
+    if (message.messageId == kCommandLongId) {
+        OnCommandLong(message);
+    } else if (message.messageId == kDataId && !inBootloader) {
         OnDeviceData(message.payload);
     }
 }

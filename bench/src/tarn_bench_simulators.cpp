@@ -38,7 +38,10 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port, 2); }},
         {"mcu-log", 1, "microcontroller printing a numbered log at 11520 bytes/s, dropping what the line cannot take",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<McuLogSimulator>(port); }},
-        {"fmu-super", 0, "second-generation flight controller and, behind its flag, battery, IMU, flow, sonar, ESCs",
+        {"fmu-super", 0,
+         "second-generation flight controller (application, bootloader) and, behind its flag, battery, IMU, flow, "
+         "sonar, ESCs; knobs: fraglen=N (erase answer), erase-ms=N, chatter=1, image=PATH (kept at finish), "
+         "refuse=N (fragments), silent=1, line-rate=BYTES/S",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<FmuSuperSimulator>(port); }},
         {"rcrftb", 0, "remote control, radio transmitter and receiver, TB and language pack (ids 1 to 5)",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrftbSimulator>(port); }},

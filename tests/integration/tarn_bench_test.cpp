@@ -8,7 +8,6 @@
 #include "bench_fixture.h"
 #include "console_lines.h"
 #include "tarn_bench_dlog_source.h"
-#include "tarn_commands.h"
 
 namespace {
 
@@ -96,15 +95,6 @@ TEST_F(TarnBenchTest, RunsTheToolInTheScenarioAndPassesItsOutputAndStatus) {
     run = RunBench({"--", "tarn"});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_NE(run.out.find("\033[mtarn support tool list: \n"), std::string::npos) << run.out;
-
-    for (const CommandEntry &command : kCommandTable) {
-        if (command.entry == Main_NotBuilt) {
-            run = RunBench({"--", command.name});
-            EXPECT_EQ(run.exitStatus, 255) << command.name;
-            EXPECT_EQ(WithoutLocations(run.out), ErrorLine(std::string(command.name) + " is not built yet.\n"));
-            break;
-        }
-    }
 }
 
 TEST_F(TarnBenchTest, TerminatingTheBenchStopsTheTool) {

@@ -1,6 +1,5 @@
 #include "tarn_commands.h"
 
-#include "tarn_console.h"
 #include "tarn_tool_names.h"
 
 namespace {
@@ -35,7 +34,7 @@ constexpr ToolRow kToolRows[] = {
     {Tool::binmerge, Main_Binmerge},
     {Tool::upgrade_hi3519, Main_UpgradeHi3519},
     {Tool::lens_debug, Main_LensDebug},
-    {Tool::upgrade_fmu_super, Main_NotBuilt},
+    {Tool::upgrade_fmu_super, Main_UpgradeFmuSuper},
 };
 
 constexpr bool RowsFollowTheToolNames() {
@@ -61,9 +60,3 @@ constexpr std::array<CommandEntry, kCommandCount> BuildCommandTable() {
 } // namespace
 
 const std::array<CommandEntry, kCommandCount> kCommandTable = BuildCommandTable();
-
-int Main_NotBuilt(int argc, char *argv[]) {
-    const char *name = argc > 0 && argv[0] != nullptr ? tarn::BaseName(argv[0]) : "";
-    TARN_ERR("%s is not built yet.\n", name);
-    return -1;
-}

@@ -13,9 +13,6 @@ struct CommandEntry {
 inline constexpr int kCommandCount = 24;
 extern const std::array<CommandEntry, kCommandCount> kCommandTable;
 
-// Stands in the table for a tool that is not built yet: says so and fails.
-int Main_NotBuilt(int argc, char *argv[]);
-
 int Main_Tarn(int argc, char *argv[]);
 int Main_Dlog(int argc, char *argv[]);
 int Main_Dlogger(int argc, char *argv[]);
@@ -37,3 +34,4 @@ int Main_SetUenv(int argc, char *argv[]);
 int Main_Binmerge(int argc, char *argv[]);
 int Main_UpgradeDm368(int argc, char *argv[]);
 int Main_UpgradeHi3519(int argc, char *argv[]);
+int Main_UpgradeFmuSuper(int argc, char *argv[]);
