@@ -1,6 +1,7 @@
 // upgrade_fmu_super's test of an upgrade file's header over any file content: a file passes only with the
-// identity, type 1 and an image length at most 15 bytes short of the body, and the test never reads past the
-// buffer the tool loads the file into (whole 60-byte blocks, one more than the file fills, padded with 0xFF).
+// identity, type 1, a whole header and an image length at most 15 bytes short of the body, and the test never
+// reads past the buffer the tool loads the file into (whole 60-byte blocks, one more than the file fills,
+// padded with 0xFF).
 #include <cstring>
 #include <memory>
 
@@ -22,11 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint32_t fileSize = static_cast<uint32_t>(size);
     const int result = FmuSuper_CheckHeader(size == 0 ? nullptr : buffer.get(), size == 0 ? 0 : length, fileSize);
     if (result == 0) {
-        FUZZ_CHECK(size >= 30 && memcmp(data, "OrvoxPelicarnSmartSystem", 24) == 0);
-        // In 32-bit arithmetic, as the length field is: a file shorter than its header passes only with a
-        // length just below 2^32.
+        FUZZ_CHECK(size >= 256 && memcmp(data, "OrvoxPelicarnSmartSystem", 24) == 0);
         const uint32_t body = fileSize - 256u;
-        FUZZ_CHECK(body - tarn::LoadBe32(data + 24) <= 15u);
+        FUZZ_CHECK(tarn::LoadBe32(data + 24) <= body && body - tarn::LoadBe32(data + 24) <= 15u);
         FUZZ_CHECK(tarn::LoadBe16(data + 28) == 1);
         FUZZ_CHECK(fuzz::ConsoleText().empty());
     } else {

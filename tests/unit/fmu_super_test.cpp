@@ -220,8 +220,14 @@ TEST(FmuSuperHeader, ImageLengthMayFallShortOfTheBodyByFifteenBytes) {
     file[23] = 'M';
     EXPECT_EQ(-1, check(744));
     EXPECT_EQ(-1, FmuSuper_CheckHeader(file.data(), file.size(), 0));
+    // Shorter than its header, with the length that 32-bit arithmetic would let through.
+    file[23] = 'm';
+    tarn::StoreBe16(&file[28], 1);
+    tarn::StoreBe32(&file[24], 100u - 256u);
+    EXPECT_EQ(-1, FmuSuper_CheckHeader(file.data(), file.size(), 100));
     EXPECT_EQ(ErrorLine("file len is out of range\n") + ErrorLine("file len is out of range\n") +
-                  ErrorLine("filetype (0x100) error\n") + ErrorLine("we havenot read file \n"),
+                  ErrorLine("filetype (0x100) error\n") + ErrorLine("we havenot read file \n") +
+                  ErrorLine("file len is out of range\n"),
               WithoutLocations(capture.Finish()));
 }
 

@@ -286,10 +286,11 @@ int FmuSuper_CheckHeader(const uint8_t *buffer, size_t bufferLength, uint32_t fi
         return -1;
     }
     const uint32_t imageLength = tarn::LoadBe32(buffer + kImageLengthAt);
-    // Unsigned on purpose: a file shorter than its header has no image length that fits.
+    // A file shorter than its header has no image length that fits (in 32-bit arithmetic a length just below
+    // 2^32 would, and the controller would be erased for it).
     const uint32_t longest = fileSize - static_cast<uint32_t>(kFmuSuperHeaderLength);
     const uint32_t shortest = longest - kImageLengthSlack;
-    if (imageLength < shortest || imageLength > longest) {
+    if (fileSize < kFmuSuperHeaderLength || imageLength < shortest || imageLength > longest) {
         TARN_ERR("file len is out of range\n");
         return -1;
     }
