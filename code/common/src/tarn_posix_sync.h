@@ -3,6 +3,8 @@
 // never throws; these have the same shape (std::lock_guard works with PosixMutex) and none of that weight.
 #pragma once
 
+#include <cerrno>
+#include <ctime>
 #include <mutex> // std::lock_guard only: it works with any lockable and never throws
 #include <pthread.h>
 
@@ -24,7 +26,14 @@ private:
 
 class PosixCondition {
 public:
-    PosixCondition() = default;
+    // Timed waits count on the monotonic clock: a wall clock stepped meanwhile neither ends nor stretches them.
+    PosixCondition() {
+        pthread_condattr_t attributes;
+        pthread_condattr_init(&attributes);
+        pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+        pthread_cond_init(&condition_, &attributes);
+        pthread_condattr_destroy(&attributes);
+    }
     ~PosixCondition() { pthread_cond_destroy(&condition_); }
     PosixCondition(const PosixCondition &) = delete;
     PosixCondition &operator=(const PosixCondition &) = delete;
@@ -35,8 +44,17 @@ public:
             pthread_cond_wait(&condition_, mutex.native());
         }
     }
+    // As Wait, but gives up when the monotonic clock reaches deadline (Time_MonotonicAfterUs); returns done().
+    template <typename Predicate> bool WaitUntil(PosixMutex &mutex, const timespec &deadline, Predicate done) {
+        while (!done()) {
+            if (pthread_cond_timedwait(&condition_, mutex.native(), &deadline) == ETIMEDOUT) {
+                return done();
+            }
+        }
+        return true;
+    }
     void NotifyAll() { pthread_cond_broadcast(&condition_); }
 
 private:
-    pthread_cond_t condition_ = PTHREAD_COND_INITIALIZER;
+    pthread_cond_t condition_;
 };

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 uint32_t Time_GetSec();
 // Milliseconds, wrapping at 2^32: callers compare unsigned differences.
 uint32_t Time_GetMs();
+
+// The monotonic clock's reading the given microseconds from now: the deadline of a timed condition wait.
+timespec Time_MonotonicAfterUs(uint64_t microseconds);
 
 // Sleeps the given microseconds, resuming after signals; never overflows.
 void Time_SleepUs(uint64_t microseconds);
