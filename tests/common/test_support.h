@@ -54,6 +54,13 @@ inline bool SleepsInTheKernel(pid_t id) {
                                 );
 }
 
+// True while the thread waits on a lock or a condition variable.
+inline bool WaitsOnAFutex(pid_t id) {
+    std::ifstream syscall("/proc/" + std::to_string(id) + "/syscall");
+    long number = -1;
+    return syscall >> number && number == SYS_futex;
+}
+
 // The payload of a whole mlink frame as it went over the line: after the five header bytes, before the checksum.
 inline std::vector<uint8_t> MlinkPayloadOf(const std::vector<uint8_t> &frame) {
     return std::vector<uint8_t>(frame.begin() + 5, frame.end() - 1);

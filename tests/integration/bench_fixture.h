@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
@@ -86,6 +87,42 @@ inline std::vector<uint8_t> SentByTheTool(tarn::bench::SimPort &port) {
     return sent;
 }
 
+// How long a run on a paced line took against what its bytes allow.
+struct LineTiming {
+    // From the tool's first byte on the line to the run's end: the tool's start is not in it.
+    std::chrono::steady_clock::duration span;
+    // Every byte that went over the line, both ways, at the line rate: the time no run on it can beat.
+    std::chrono::microseconds floor;
+
+    // The least span the bench allows: it hands a paced write over in pieces of 1 ms of line time, each at the
+    // start of its millisecond, so the last reply may land up to 1 ms before the line would have carried it.
+    std::chrono::steady_clock::duration Least() const { return floor - std::chrono::milliseconds(1); }
+    double Ratio() const { return std::chrono::duration<double>(span) / std::chrono::duration<double>(floor); }
+    // One line for the speed figures: "WHAT: S ms from the first byte to the end (run R ms), floor F ms, X.XXXx".
+    void Print(const char *what, const ToolRun &run) const {
+        printf("%s: %.2f ms from the first byte to the end (run %lld ms), floor %.2f ms, %.3fx\n", what,
+               std::chrono::duration<double, std::milli>(span).count(), static_cast<long long>(run.elapsed.count()),
+               std::chrono::duration<double, std::milli>(floor).count(), Ratio());
+    }
+};
+
+// The timing of a run on port, paced at bytesPerSecond, from what the line carried between started and ended.
+inline LineTiming TimingOf(const tarn::bench::SimPort &port, uint32_t bytesPerSecond,
+                           std::chrono::steady_clock::time_point started, std::chrono::steady_clock::time_point ended) {
+    size_t bytes = 0;
+    auto firstFromTheTool = ended;
+    for (const tarn::bench::PortLogEntry &entry : port.Log()) {
+        if (entry.at < started || entry.at > ended) {
+            continue;
+        }
+        bytes += entry.bytes.size();
+        if (entry.side == tarn::bench::PortSide::Tool) {
+            firstFromTheTool = std::min(firstFromTheTool, entry.at);
+        }
+    }
+    return {ended - firstFromTheTool, std::chrono::microseconds(uint64_t{bytes} * 1000000u / bytesPerSecond)};
+}
+
 class BenchTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -115,6 +152,15 @@ protected:
         const auto start = std::chrono::steady_clock::now();
         sandbox_->Run(argv0, arguments, limit);
         return Finished(*sandbox_, start);
+    }
+
+    // Runs a tool to its end against a line paced at 115200 baud and times what the line carried meanwhile.
+    ToolRun RunTimed(const tarn::bench::SimPort &port, LineTiming *pTiming, const std::string &argv0,
+                     const std::vector<std::string> &arguments, std::chrono::milliseconds limit = 30s) {
+        const auto started = std::chrono::steady_clock::now();
+        ToolRun run = Run(argv0, arguments, limit);
+        *pTiming = TimingOf(port, tarn::bench::kLineRate115200, started, std::chrono::steady_clock::now());
+        return run;
     }
 
     // Starts a tool in the background; Finish collects it once it has ended or been stopped.

@@ -1,4 +1,5 @@
 // lens_debug, installed, against the bench's lens: usage, wire bytes, console lines, refusals and the upgrade.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,28 @@ TEST_F(LensDebugTest, UpgradeFlashesTheLensInEightByteChunks) {
     EXPECT_EQ(13u, lens_->FramesOf(0xFB).size());
     EXPECT_EQ(image, lens_->BootLoader().Image(0)) << "the flashed lens stays flashed";
     EXPECT_EQ((Bytes{0xAA, 0x09, 0xF9, 0x00, 0x00, 0xAC}), lens_->FramesOf(0xF9).at(0));
+}
+
+// A 64 KiB image at the lens's line rate: 8192 chunks of 8 bytes, each acknowledgement taken as it is filed.
+class LensUpgradeSlow : public LensDebugTest {};
+
+TEST_F(LensUpgradeSlow, SixtyFourKibAtLineRate) {
+    lens_->SetLineRate(tarn::bench::kLineRate115200);
+    Bytes image(64 * 1024);
+    for (size_t index = 0; index < image.size(); ++index) {
+        image[index] = static_cast<uint8_t>(index * 29 + index / 512);
+    }
+    PlaceFile("lens.bin", image);
+    LineTiming timing;
+    const ToolRun run = RunTimed(*port_, &timing, "lens_debug", {"-u", "lens.bin"}, 120s);
+    EXPECT_EQ(0, run.exitStatus);
+    EXPECT_EQ(8192u, lens_->FramesOf(0xFB).size());
+    EXPECT_EQ(image, lens_->BootLoader().Image(0));
+    EXPECT_GE(timing.span, timing.Least());
+    // Generous: each 20-byte exchange is short, so the simulator's own sleeps weigh on it (a 100 ms poll would
+    // take 800 s).
+    EXPECT_LT(timing.Ratio(), 3.0);
+    timing.Print("64 KiB lens upgrade at 115200 baud", run);
 }
 
 } // namespace

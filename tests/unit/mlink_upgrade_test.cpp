@@ -214,6 +214,8 @@ TEST_F(GimbalUpgradeTest, CommandFromAnotherThreadWaitsUntilTheUpgradeHasEnded) 
     const auto frames = board_->Frames();
     ASSERT_EQ(0x03, frames.back().kind) << "the setting went out last";
     EXPECT_EQ(0xF8, frames[frames.size() - 2].kind) << "right after the leave-upgrade flag";
+    // The gate opens when the upgrade ends, not at the held command's next one-second look.
+    EXPECT_LT(frames.back().at - frames[frames.size() - 2].at, 500ms);
 }
 
 class LensUpgradeTest : public testing::Test {
@@ -276,10 +278,10 @@ TEST_F(LensUpgradeTest, OnlyUpgradeCommandsPassTheLensGate) {
         commanderId = static_cast<pid_t>(syscall(SYS_gettid));
         result = pOps_->StopZoom();
     });
-    // The command sleeps once it is held at the gate (or, let through, waits for its answer). A loop test
+    // The command waits once it is held at the gate (or, let through, waits for its answer). A loop test
     // written onto the line after that reaches the lens behind anything the command sent.
     ASSERT_TRUE(test_support::WaitUntil(
-        [&] { return commanderId.load() != 0 && test_support::SleepsInTheKernel(commanderId.load()); }));
+        [&] { return commanderId.load() != 0 && test_support::WaitsOnAFutex(commanderId.load()); }));
     MlinkMsg marker{};
     Mlink_Pack(&marker, kMlinkDevIdLens, 0x01, 0x7F, 0, nullptr);
     uint8_t wire[kMlinkFrameMax];
@@ -290,10 +292,12 @@ TEST_F(LensUpgradeTest, OnlyUpgradeCommandsPassTheLensGate) {
     close(line);
     ASSERT_TRUE(lens_->WaitForFrames(0x01, 1, 10s));
     EXPECT_TRUE(lens_->FramesOf(0x05).empty());
+    const auto ended = std::chrono::steady_clock::now();
     Lens_Link().EndUpgrade();
     commander.join();
     EXPECT_EQ(0, result.load());
     EXPECT_EQ(1u, lens_->FramesOf(0x05).size());
+    EXPECT_LT(std::chrono::steady_clock::now() - ended, 500ms) << "the held command went out as the upgrade ended";
 }
 
 } // namespace

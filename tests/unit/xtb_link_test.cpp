@@ -171,7 +171,7 @@ TEST_F(XtbLinkTest, StrayAckOfAnotherSequenceTimesOutAndStaysInItsSlot) {
     const auto waited = std::chrono::steady_clock::now() - before;
     const std::string output = GetCapturedStdout();
     EXPECT_EQ(0x55, mode) << "a failed get leaves the caller's variable alone";
-    EXPECT_GE(waited, 2100ms) << "21 polls of 100 ms";
+    EXPECT_GE(waited, 2100ms) << "the time of 21 polls of 100 ms, though the stray answer woke the waiter";
     EXPECT_LT(waited, 6s);
     EXPECT_NE(std::string::npos, output.find("wait recv [0x05 0x83 0x00] msg timeout.\n"));
     EXPECT_NE(std::string::npos, output.find("send msg but no ack.\n"));
@@ -186,6 +186,39 @@ TEST_F(XtbLinkTest, StrayAckOfAnotherSequenceTimesOutAndStaysInItsSlot) {
     const auto frames = board_->FramesOf(0x83);
     ASSERT_EQ(2u, frames.size());
     EXPECT_EQ(0x01, frames[1][3]);
+}
+
+// On a line paced at 115200 baud both ways the waiter wakes when the reply is filed: a command costs its wire
+// time (6 bytes out, 7 back) and the wake-up, not a poll of 100 ms.
+TEST_F(XtbLinkTest, CommandTakesItsWireTimeNotAPoll) {
+    board_->SetLineRate(tarn::bench::kLineRate115200);
+    ASSERT_EQ(0, board_->Start());
+    Create();
+    board_->SetReply(0x83, {0x02});
+    // The time of commands in a row, and the fastest of them: a loaded machine may delay any one wake-up, but
+    // not every one by a poll.
+    auto timeCommands = [&](int count, std::chrono::steady_clock::duration *pFastest) {
+        *pFastest = std::chrono::steady_clock::duration::max();
+        const auto first = std::chrono::steady_clock::now();
+        for (int command = 0; command < count; ++command) {
+            uint8_t mode = 0;
+            const auto before = std::chrono::steady_clock::now();
+            EXPECT_EQ(0, pOps_->GetFollowMode(&mode));
+            *pFastest = std::min(*pFastest, std::chrono::steady_clock::now() - before);
+            EXPECT_EQ(2, mode);
+        }
+        return std::chrono::steady_clock::now() - first;
+    };
+    std::chrono::steady_clock::duration fastest{};
+    const auto five = timeCommands(5, &fastest);
+    // The line hands its bytes over in 1 ms pieces, so the last reply may land up to 1 ms early.
+    EXPECT_GE(five, std::chrono::microseconds(5 * 13 * 1000000 / tarn::bench::kLineRate115200) - 1ms);
+    EXPECT_LT(fastest, 30ms);
+
+    // An answer that comes late is taken as it arrives, not at the next 100 ms step (300 ms).
+    board_->SetReplyDelay(250ms);
+    EXPECT_GE(timeCommands(3, &fastest), 750ms);
+    EXPECT_LT(fastest, 290ms);
 }
 
 TEST_F(XtbLinkTest, ThirtyThirdUntakenAckOverwritesTheFirstWithItsDump) {

@@ -15,7 +15,6 @@ constexpr int32_t kBaudrate = 115200;
 constexpr uint32_t kReadChunk = 1024;
 constexpr uint32_t kReadTimeoutMs = 100;
 constexpr uint64_t kReadFailurePauseUs = 100000;
-constexpr uint64_t kGateStepUs = 1000000;
 constexpr uint64_t kShareWaitUs = 1000000;
 constexpr uint8_t kGateLastCmd = 0xFD;
 
@@ -143,6 +142,11 @@ void MlinkLink::FileAck(const MlinkMsg &msg) {
         slot = msg;
     }
     ++ackWriteIndex_;
+    {
+        std::lock_guard<PosixMutex> hold(ackWakeLock_);
+        ++acksFiled_;
+        ackFiled_.NotifyAll();
+    }
     if (untaken) {
         TARN_WARN("overlay msg: ");
         Mlink_Dump(&overlaid);
@@ -161,14 +165,31 @@ bool MlinkLink::TakeAck(MlinkMsg *pMsg) {
     return false;
 }
 
-int MlinkLink::WaitAck(MlinkMsg *pMsg, uint32_t timeoutMs) {
+uint32_t MlinkLink::AckLimitMs(uint32_t timeoutMs) const {
     const uint32_t polls = timeoutMs / config_.pollStepMs + 1;
-    for (uint32_t poll = 0; poll < polls; ++poll) {
-        if (!config_.scanBeforeSleep || poll > 0) {
-            Time_SleepUs(uint64_t{config_.pollStepMs} * 1000u);
+    return (config_.scanBeforeSleep ? polls - 1 : polls) * config_.pollStepMs;
+}
+
+int MlinkLink::WaitAck(MlinkMsg *pMsg, uint32_t timeoutMs) {
+    const timespec deadline = Time_MonotonicAfterUs(uint64_t{AckLimitMs(timeoutMs)} * 1000u);
+    for (;;) {
+        // Noted before the scan: an acknowledgement filed after the scan began changes the count, so the
+        // wait below returns at once instead of missing it.
+        uint32_t seen = 0;
+        {
+            std::lock_guard<PosixMutex> hold(ackWakeLock_);
+            seen = acksFiled_;
         }
         if (TakeAck(pMsg)) {
             return 0;
+        }
+        bool filed = false;
+        {
+            std::lock_guard<PosixMutex> hold(ackWakeLock_);
+            filed = ackFiled_.WaitUntil(ackWakeLock_, deadline, [&] { return acksFiled_ != seen; });
+        }
+        if (!filed) {
+            break;
         }
     }
     TARN_WARN("wait recv [0x%02x 0x%02x 0x%02x] msg timeout.\n", pMsg->devid, pMsg->cmd, pMsg->seq);
@@ -191,8 +212,9 @@ int MlinkLink::Write(const MlinkMsg &msg) {
 }
 
 int MlinkLink::SendMsg(const MlinkMsg &msg) {
-    while (upgrading_.load() && (msg.cmd < config_.gateFirstCmd || msg.cmd > kGateLastCmd)) {
-        Time_SleepUs(kGateStepUs);
+    if (msg.cmd < config_.gateFirstCmd || msg.cmd > kGateLastCmd) {
+        std::lock_guard<PosixMutex> hold(echoLock_);
+        gateOpened_.Wait(echoLock_, [this] { return !upgrading_.load(); });
     }
     return Write(msg);
 }
@@ -244,6 +266,7 @@ void MlinkLink::EndUpgrade() {
             std::lock_guard<PosixMutex> hold(echoLock_);
             if (echoCount_ == 0) {
                 upgrading_.store(false);
+                gateOpened_.NotifyAll();
                 return;
             }
             echo = echoes_[echoFirst_];

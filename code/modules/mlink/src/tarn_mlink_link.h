@@ -38,8 +38,9 @@ struct MlinkLinkConfig {
     size_t lockCount;
     // The serial port number, or -1 after the configuration's own error line.
     int (*portNumber)();
-    // The acknowledgement wait polls every pollStepMs, timeout / pollStepMs + 1 times; the gimbal board sleeps
-    // before each scan, the lens scans first.
+    // The acknowledgement wait's overall limit is what timeout / pollStepMs + 1 polls of pollStepMs take: the
+    // gimbal board's poll slept before each scan, the lens scans first. Within it the waiter scans whenever an
+    // acknowledgement is filed.
     uint32_t pollStepMs;
     bool scanBeforeSleep;
     // During an upgrade only the commands gateFirstCmd to 0xFD go out.
@@ -63,9 +64,10 @@ public:
     int Users() const { return users_.load(); }
     uint8_t DevId() const { return config_.devid; }
 
-    // Upgrade gate, then one write of the whole frame.
+    // Upgrade gate (a held command goes out as soon as the upgrade ends), then one write of the whole frame.
     int SendMsg(const MlinkMsg &msg);
-    // Waits for the acknowledgement with msg's device id, command and sequence and copies it over msg.
+    // Waits for the acknowledgement with msg's device id, command and sequence and copies it over msg: scans
+    // at once and again each time the receive thread files one, until the polls' overall limit has passed.
     int WaitAck(MlinkMsg *pMsg, uint32_t timeoutMs);
     // The next sequence byte; the counter runs for the life of the process.
     uint8_t NextSeq() { return static_cast<uint8_t>(sequence_.fetch_add(1)); }
@@ -97,6 +99,8 @@ private:
     int Write(const MlinkMsg &msg);
     void FileAck(const MlinkMsg &msg);
     bool TakeAck(MlinkMsg *pMsg);
+    // The acknowledgement wait's overall limit for this time-out, in milliseconds.
+    uint32_t AckLimitMs(uint32_t timeoutMs) const;
     static void *RecvThread(void *pArg);
 
     const MlinkLinkConfig config_;
@@ -110,6 +114,12 @@ private:
 
     // Slots: written by the receive thread, scanned and taken by the commanding thread, both under locks_[0].
     MlinkMsg slots_[kMlinkAckSlots] = {};
+    // Acknowledgements filed so far: counted by the receive thread after the slot copy, which then wakes the
+    // waiter; the waiter notes the count before it scans and sleeps until it changes. Guarded by ackWakeLock_,
+    // which is taken alone, never with locks_[0] or another lock.
+    PosixMutex ackWakeLock_;
+    PosixCondition ackFiled_;
+    uint32_t acksFiled_ = 0;
     // Receive thread only.
     uint32_t ackWriteIndex_ = 0;
     MlinkParser parser_;
@@ -121,8 +131,10 @@ private:
 
     // Commands (caller's thread) and echoes (receive thread) share the port: one write at a time.
     PosixMutex writeLock_;
-    // Echoes held during an upgrade; guarded by echoLock_, never held while another lock is taken.
+    // Echoes held during an upgrade; guarded by echoLock_, never held while another lock is taken. upgrading_
+    // changes under it too, and gateOpened_ wakes the commands held at the gate when it clears.
     PosixMutex echoLock_;
+    PosixCondition gateOpened_;
     MlinkMsg echoes_[kMlinkEchoQueue] = {};
     size_t echoFirst_ = 0;
     size_t echoCount_ = 0;
