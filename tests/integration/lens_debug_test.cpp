@@ -1,4 +1,5 @@
 // lens_debug, installed, against the bench's lens: usage, wire bytes, console lines, refusals and the upgrade.
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -172,12 +173,14 @@ TEST_F(LensUpgradeSlow, SixtyFourKibAtLineRate) {
     LineTiming timing;
     const ToolRun run = RunTimed(*port_, &timing, "lens_debug", {"-u", "lens.bin"}, 120s);
     EXPECT_EQ(0, run.exitStatus);
+    const size_t timedOut = run.out.find("msg timeout");
+    EXPECT_EQ(std::string::npos, timedOut) << run.out.substr(timedOut - std::min<size_t>(timedOut, 300), 600);
     EXPECT_EQ(8192u, lens_->FramesOf(0xFB).size());
     EXPECT_EQ(image, lens_->BootLoader().Image(0));
     EXPECT_GE(timing.span, timing.Least());
-    // Generous: each 20-byte exchange is short, so the simulator's own sleeps weigh on it (a 100 ms poll would
-    // take 800 s).
-    EXPECT_LT(timing.Ratio(), 3.0);
+    // Generous: each 20-byte exchange is short, so on a loaded machine every late wake-up on either side weighs
+    // on it (1.2x on a quiet one); a 100 ms poll would make it 57x.
+    EXPECT_LT(timing.Ratio(), 6.0);
     timing.Print("64 KiB lens upgrade at 115200 baud", run);
 }
 

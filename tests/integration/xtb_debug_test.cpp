@@ -452,7 +452,7 @@ TEST_F(XtbDebugTest, UnknownOrMissingProjectFailsWithStatus255) {
 
 // A 64 KiB part at the board's line rate: 274 chunks of at most 240 bytes, 280 commands in all (two flags,
 // prepare, erase, the chunks, verify, go to app). Each exchange's reply is taken as it is filed, so the run
-// costs little more than its bytes' wire time both ways; waiting out 100 ms polls took 28 s.
+// costs little more than its bytes' wire time both ways.
 class XtbUpgradeSlow : public XtbDebugTest {};
 
 TEST_F(XtbUpgradeSlow, SixtyFourKibPartAtLineRate) {
@@ -470,7 +470,8 @@ TEST_F(XtbUpgradeSlow, SixtyFourKibPartAtLineRate) {
     EXPECT_EQ(274u, board_->FramesOf(0xFB).size());
     EXPECT_EQ(image, board_->BootLoader().Image(2));
     EXPECT_GE(timing.span, timing.Least());
-    EXPECT_LT(timing.Ratio(), 1.5);
+    // Generous for a loaded machine (1.03x on a quiet one); waiting out 100 ms polls took 4.7x.
+    EXPECT_LT(timing.Ratio(), 3.0);
     RecordProperty("elapsed_ms", static_cast<int>(run.elapsed.count()));
     timing.Print("64 KiB gimbal-part upgrade at 115200 baud", run);
 }
