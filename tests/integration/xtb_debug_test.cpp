@@ -81,47 +81,6 @@ TEST_F(XtbDebugTest, WithoutArgumentsPrintsTheUsageAndLeavesThePortAlone) {
     EXPECT_TRUE(SentByTheTool(*port_).empty());
 }
 
-// Paced at 115200 baud both ways, a command costs its bytes' wire time and a wake-up, not a 100 ms poll.
-TEST_F(XtbDebugTest, GetFollowModeTakesItsWireTimeNotAPoll) {
-    board_->SetLineRate(tarn::bench::kLineRate115200);
-    board_->SetReply(0x83, {0x03});
-    // The fastest of three runs: a loaded machine may delay any one, but not every one by a poll.
-    LineTiming fastest{std::chrono::steady_clock::duration::max(), {}};
-    ToolRun fastestRun;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        LineTiming timing;
-        const ToolRun run = RunTimed(*port_, &timing, "xtb_debug", {"-g", "1"});
-        EXPECT_EQ(0, run.exitStatus);
-        EXPECT_EQ(OpeningLines() + InfoLine("follow mode: 3.\n"), WithoutLocations(run.out));
-        EXPECT_EQ(std::chrono::microseconds(13 * 1000000 / 11520), timing.floor) << "6 bytes out, 7 back";
-        EXPECT_GE(timing.span, timing.Least());
-        if (timing.span < fastest.span) {
-            fastest = timing;
-            fastestRun = run;
-        }
-    }
-    EXPECT_EQ((Bytes{0xAA, 0x05, 0x83, 0x00, 0x00, 0x32}), board_->FramesOf(0x83).at(0));
-    EXPECT_LT(fastest.span, 30ms);
-    fastest.Print("xtb_debug -g 1 at 115200 baud, the fastest of three runs", fastestRun);
-}
-
-// Forty settings read in one run: forty wire times, not forty polls (4 s).
-TEST_F(XtbDebugTest, FortyGetsTakeTheirWireTimeNotFourSeconds) {
-    board_->SetLineRate(tarn::bench::kLineRate115200);
-    std::vector<std::string> arguments;
-    for (int index = 1; index <= 40; ++index) {
-        arguments.insert(arguments.end(), {"-g", std::to_string(index)});
-    }
-    LineTiming timing;
-    const ToolRun run = RunTimed(*port_, &timing, "xtb_debug", arguments);
-    EXPECT_EQ(0, run.exitStatus);
-    EXPECT_EQ(40u, board_->Frames().size());
-    EXPECT_EQ(std::string::npos, run.out.find("timeout")) << run.out;
-    EXPECT_GE(timing.span, timing.Least());
-    EXPECT_LT(timing.span, 40 * 30ms);
-    timing.Print("xtb_debug, 40 gets at 115200 baud", run);
-}
-
 TEST_F(XtbDebugTest, SetArgumentsBecomeTheirPayloadBytes) {
     const ToolRun run = Xtb({"-s", "4 -10 0 10", "-s", "30 -1 2", "-s", "27 10 300", "-s", "0x1c", "-s", "14 300 -1 7",
                              "-s", "16 1 2 3 4", "-s", "1 0x07"});
@@ -450,12 +409,55 @@ TEST_F(XtbDebugTest, UnknownOrMissingProjectFailsWithStatus255) {
     EXPECT_TRUE(SentByTheTool(*port_).empty());
 }
 
-// A 64 KiB part at the board's line rate: 274 chunks of at most 240 bytes, 280 commands in all (two flags,
-// prepare, erase, the chunks, verify, go to app). Each exchange's reply is taken as it is filed, so the run
-// costs little more than its bytes' wire time both ways.
-class XtbUpgradeSlow : public XtbDebugTest {};
+// Timings on a line paced at 115200 baud both ways, against the bytes' wire time. Their upper bounds hold
+// on a machine with time to spare, not under a sanitizer beside a dozen other tests: hence the suite of their own.
+class XtbLineRateSlow : public XtbDebugTest {};
 
-TEST_F(XtbUpgradeSlow, SixtyFourKibPartAtLineRate) {
+// Paced at 115200 baud both ways, a command costs its bytes' wire time and a wake-up, not a 100 ms poll.
+TEST_F(XtbLineRateSlow, GetFollowModeTakesItsWireTimeNotAPoll) {
+    board_->SetLineRate(tarn::bench::kLineRate115200);
+    board_->SetReply(0x83, {0x03});
+    // The fastest of three runs: a loaded machine may delay any one, but not every one by a poll.
+    LineTiming fastest{std::chrono::steady_clock::duration::max(), {}};
+    ToolRun fastestRun;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        LineTiming timing;
+        const ToolRun run = RunTimed(*port_, &timing, "xtb_debug", {"-g", "1"});
+        EXPECT_EQ(0, run.exitStatus);
+        EXPECT_EQ(OpeningLines() + InfoLine("follow mode: 3.\n"), WithoutLocations(run.out));
+        EXPECT_EQ(std::chrono::microseconds(13 * 1000000 / 11520), timing.floor) << "6 bytes out, 7 back";
+        EXPECT_GE(timing.span, timing.Least());
+        if (timing.span < fastest.span) {
+            fastest = timing;
+            fastestRun = run;
+        }
+    }
+    EXPECT_EQ((Bytes{0xAA, 0x05, 0x83, 0x00, 0x00, 0x32}), board_->FramesOf(0x83).at(0));
+    EXPECT_LT(fastest.span, 30ms);
+    fastest.Print("xtb_debug -g 1 at 115200 baud, the fastest of three runs", fastestRun);
+}
+
+// Forty settings read in one run: forty wire times, not forty polls (4 s).
+TEST_F(XtbLineRateSlow, FortyGetsTakeTheirWireTimeNotFourSeconds) {
+    board_->SetLineRate(tarn::bench::kLineRate115200);
+    std::vector<std::string> arguments;
+    for (int index = 1; index <= 40; ++index) {
+        arguments.insert(arguments.end(), {"-g", std::to_string(index)});
+    }
+    LineTiming timing;
+    const ToolRun run = RunTimed(*port_, &timing, "xtb_debug", arguments);
+    EXPECT_EQ(0, run.exitStatus);
+    EXPECT_EQ(40u, board_->Frames().size());
+    EXPECT_EQ(std::string::npos, run.out.find("timeout")) << run.out;
+    EXPECT_GE(timing.span, timing.Least());
+    EXPECT_LT(timing.span, 40 * 30ms);
+    timing.Print("xtb_debug, 40 gets at 115200 baud", run);
+}
+
+// A 64 KiB part: 274 chunks of at most 240 bytes, 280 commands in all (two flags, prepare, erase, the chunks,
+// verify, go to app). Each exchange's reply is taken as it is filed, so the run costs little more than its
+// bytes' wire time both ways.
+TEST_F(XtbLineRateSlow, SixtyFourKibPartAtLineRate) {
     board_->SetLineRate(tarn::bench::kLineRate115200);
     Bytes image(64 * 1024);
     for (size_t index = 0; index < image.size(); ++index) {
