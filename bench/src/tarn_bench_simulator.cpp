@@ -38,25 +38,13 @@ void Simulator::Run() {
             return;
         }
         if (count > 0) {
-            PaceIncoming(static_cast<size_t>(count));
             OnBytes(buffer, static_cast<size_t>(count));
         }
         OnIdle();
     }
 }
 
-void Simulator::PaceIncoming(size_t count) {
-    const uint32_t lineRate = lineRate_;
-    if (lineRate == 0) {
-        return;
-    }
-    // The bytes could not have arrived before the line had carried them.
-    const auto now = std::chrono::steady_clock::now();
-    wireFreeAt_ = std::max(wireFreeAt_, now) + std::chrono::microseconds(count * 1000000u / lineRate);
-}
-
 void Simulator::SetLineRate(uint32_t bytesPerSecond) {
-    lineRate_ = bytesPerSecond;
     port_.SetLineRate(bytesPerSecond);
 }
 
@@ -149,9 +137,6 @@ int Simulator::SendFrame(const std::vector<uint8_t> &frame) {
         std::lock_guard<std::mutex> hold(lock_);
         delay = replyDelay_;
         noise = noise_;
-    }
-    if (lineRate_ != 0 && wireFreeAt_ > std::chrono::steady_clock::now()) {
-        std::this_thread::sleep_until(wireFreeAt_);
     }
     if (delay.count() > 0) {
         std::this_thread::sleep_for(delay);
