@@ -52,6 +52,11 @@ constexpr const char kUsage[] =
     "  --file PATH         copy PATH into the tool's working directory (repeatable)\n"
     "  --sim NAME[:PORT]   put simulator NAME on /dev/ttyS<PORT> (default: its usual port; repeatable)\n"
     "  --knob NAME=VALUE   turn a knob of the last --sim (its description lists them; repeatable)\n"
+    "  --line-rate RATE    pace every simulator's line at RATE bytes per second both ways (11520: 115200 baud)\n"
+    "  --floor WAITS       after the tool, print each paced line's floor beside the wall time: every byte both\n"
+    "                      ways at the line rate plus WAITS seconds of waits the protocol orders\n"
+    "  --trace FILE        after the tool, write what crossed every simulator's line to FILE, one write or\n"
+    "                      read a line: port, T (from the tool) or S (to it), seconds, byte count\n"
     "  --prefix DIR        the install to run, holding bin/tarn (default: the folder above tarn-bench's bin/)\n"
     "  --qemu              that install is a static AArch64 build: run it under qemu-aarch64-static\n"
     "  --flash BOARD       the computer's NAND as on BOARD (hi3519: mtd0..mtd7, dm368: mtd0..mtd4), 2048-byte\n"
@@ -96,6 +101,9 @@ enum Option {
     kDlog,
     kVm,
     kNandsim,
+    kLineRate,
+    kFloor,
+    kTrace,
     kHelp
 };
 
@@ -122,6 +130,9 @@ constexpr option kOptions[] = {
     {"dlog", required_argument, nullptr, kDlog},
     {"vm", no_argument, nullptr, kVm},
     {"nandsim", required_argument, nullptr, kNandsim},
+    {"line-rate", required_argument, nullptr, kLineRate},
+    {"floor", required_argument, nullptr, kFloor},
+    {"trace", required_argument, nullptr, kTrace},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
 };
@@ -168,7 +179,10 @@ struct Scenario {
     bool reboot = false;
     bool bootCheck = false;
     bool vm = false;
-    std::string nandsim; // the kernel's NAND simulator module plays the flash
+    std::string nandsim;                      // the kernel's NAND simulator module plays the flash
+    uint32_t lineRate = 0;                    // every simulator's line, bytes per second; 0: unpaced
+    std::chrono::milliseconds floorWaits{-1}; // the protocol's waits for the floor line; negative: no floor line
+    std::string tracePath;                    // empty: no trace
 };
 
 // One step of the demo: what it shows, then the tool and its arguments.
@@ -422,6 +436,21 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
                 scenario.dlogRate = static_cast<uint32_t>(rate);
                 break;
             }
+            case kLineRate: {
+                char *end = nullptr;
+                const unsigned long rate = strtoul(optarg, &end, 10);
+                if (end == optarg || *end != '\0' || rate == 0 || rate > 10000000) {
+                    UsageError("--line-rate '%s': bytes per second, 1 to 10000000", optarg);
+                }
+                scenario.lineRate = static_cast<uint32_t>(rate);
+                break;
+            }
+            case kFloor:
+                scenario.floorWaits = ParseSeconds("--floor '%s': seconds", optarg);
+                break;
+            case kTrace:
+                scenario.tracePath = optarg;
+                break;
             case kTimeLimit:
                 scenario.events.timeLimit = ParseSeconds("--time-limit '%s': seconds", optarg);
                 break;
@@ -495,6 +524,9 @@ int ParseScenario(int argc, char *argv[], Scenario &scenario) {
     if (optind >= argc) {
         UsageError("%s", "no tool given");
     }
+    if (scenario.floorWaits.count() >= 0 && scenario.lineRate == 0) {
+        UsageError("%s", "--floor needs --line-rate");
+    }
     for (CardChange &change : scenario.events.cardChanges) {
         if (change.insert && change.card.directory.empty()) {
             change.card.directory = scenario.card.directory;
@@ -546,6 +578,9 @@ public:
                     tarn::bench::ReportError("%s has no knob %s=%s", request.kind->name, name.c_str(), value.c_str());
                     return -1;
                 }
+            }
+            if (scenario.lineRate != 0) {
+                simulator->SetLineRate(scenario.lineRate);
             }
             if (simulator->Start() != 0) {
                 tarn::bench::ReportError("cannot start %s on /dev/ttyS%d", request.kind->name, request.port);
@@ -624,8 +659,50 @@ public:
                 sandbox_->Stop();
             }
         }
+        lastWall_ = std::chrono::steady_clock::now() - start;
         const tarn::bench::ToolStatus status = sandbox_->Status();
         return status.exited ? status.code : 128 + status.signalNumber;
+    }
+
+    // Every line's log, timed from the first entry of any line; 0, or -1 after saying why.
+    int WriteTrace(const std::string &path) const {
+        FILE *trace = fopen(path.c_str(), "we");
+        if (trace == nullptr) {
+            tarn::bench::ReportSystemError(("open " + path).c_str());
+            return -1;
+        }
+        std::vector<std::vector<tarn::bench::PortLogEntry>> logs;
+        std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::time_point::max();
+        for (const std::unique_ptr<tarn::bench::SimPort> &line : lines_) {
+            logs.push_back(line->Log());
+            if (!logs.back().empty()) {
+                origin = std::min(origin, logs.back().front().at);
+            }
+        }
+        for (size_t index = 0; index < logs.size(); ++index) {
+            for (const tarn::bench::PortLogEntry &entry : logs[index]) {
+                fprintf(trace, "%d %c %.6f %zu\n", ports_[index], entry.side == tarn::bench::PortSide::Tool ? 'T' : 'S',
+                        std::chrono::duration<double>(entry.at - origin).count(), entry.bytes.size());
+            }
+        }
+        if (fclose(trace) != 0) {
+            tarn::bench::ReportSystemError(("write " + path).c_str());
+            return -1;
+        }
+        return 0;
+    }
+
+    // On standard error, each paced line's floor for what crossed it beside the last run's wall time.
+    void ReportFloors(std::chrono::milliseconds waits) const {
+        for (size_t index = 0; index < lines_.size(); ++index) {
+            const uint32_t rate = lines_[index]->LineRate();
+            if (rate == 0) {
+                continue;
+            }
+            const tarn::bench::LineFloor floor = tarn::bench::FloorOf(lines_[index]->Log(), rate, waits);
+            fprintf(stderr, "tarn-bench: /dev/ttyS%d: %s\n", ports_[index],
+                    tarn::bench::DescribeFloor(floor, rate, lastWall_).c_str());
+        }
     }
 
     // The fake drivers' journal since the last call.
@@ -738,6 +815,7 @@ public:
 private:
     // Declaration order is destruction order in reverse: simulators go before the lines they read.
     std::vector<std::unique_ptr<tarn::bench::SimPort>> lines_;
+    std::chrono::nanoseconds lastWall_{0}; // the last run's, from the tool's start to its end
     std::vector<std::unique_ptr<tarn::bench::Simulator>> simulators_;
     std::vector<int> ports_;                                // the port of each simulator's line
     std::vector<const tarn::bench::SimulatorKind *> kinds_; // what each line's simulator is
@@ -987,6 +1065,12 @@ int main(int argc, char *argv[]) {
     if (scenario.bootCheck) {
         const tarn::bench::BootImages unknown[2] = {};
         bench.ReportBoot(unknown);
+    }
+    if (scenario.floorWaits.count() >= 0) {
+        bench.ReportFloors(scenario.floorWaits);
+    }
+    if (!scenario.tracePath.empty() && bench.WriteTrace(scenario.tracePath) != 0) {
+        return kBenchFailed;
     }
     return status;
 }

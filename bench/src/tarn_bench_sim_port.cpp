@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -20,6 +22,11 @@ namespace {
 constexpr int kWriteStallMs = 5000;
 
 using Clock = std::chrono::steady_clock;
+
+// A device answers the moment a request has arrived: a write this soon after a paced read handed its bytes over
+// is a reply, and its line time starts at their arrival, not after the simulator's own wake-up and handling.
+// A deliberate delay (SetReplyDelay) is longer and starts the reply when it ends.
+constexpr auto kReactionWindow = std::chrono::milliseconds(1);
 
 // Rounded up: a wait never ends before its time.
 int RemainingMs(Clock::time_point deadline) {
@@ -37,19 +44,23 @@ int WaitFor(int fd, short events, int timeoutMs) {
     }
 }
 
-void SleepUntil(const timespec &deadline) {
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+// An absolute wait, with the thread's timer slack cut to the least: the kernel would otherwise let each wake-up
+// run up to 50 us late, and a paced exchange has several.
+void SleepUntil(Clock::time_point deadline) {
+    thread_local const bool kSlackCut = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    (void)kSlackCut;
+    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch());
+    timespec at{};
+    at.tv_sec = static_cast<time_t>(sinceEpoch.count() / 1000000000);
+    at.tv_nsec = static_cast<long>(sinceEpoch.count() % 1000000000);
+    // steady_clock is CLOCK_MONOTONIC on Linux.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
     }
 }
 
-timespec AddNanoseconds(timespec at, uint64_t nanoseconds) {
-    at.tv_sec += static_cast<time_t>(nanoseconds / 1000000000u);
-    at.tv_nsec += static_cast<long>(nanoseconds % 1000000000u);
-    if (at.tv_nsec >= 1000000000L) {
-        at.tv_nsec -= 1000000000L;
-        ++at.tv_sec;
-    }
-    return at;
+// How long count bytes take on the line.
+std::chrono::nanoseconds LineTime(size_t count, uint32_t bytesPerSecond) {
+    return std::chrono::nanoseconds(static_cast<uint64_t>(count) * 1000000000u / bytesPerSecond);
 }
 
 } // namespace
@@ -156,6 +167,14 @@ int SimPort::Read(uint8_t *buffer, size_t length, int timeoutMs) {
         return errno == EAGAIN ? 0 : -1;
     }
     Record(PortSide::Tool, buffer, static_cast<size_t>(count));
+    const uint32_t lineRate = lineRate_;
+    if (lineRate != 0) {
+        // The tool wrote them no later than now; they cannot have crossed the line before it had carried them
+        // and whatever it was still carrying.
+        toolLineFreeAt_ = std::max(toolLineFreeAt_, Clock::now()) + LineTime(static_cast<size_t>(count), lineRate);
+        SleepUntil(toolLineFreeAt_);
+        handedOverAt_ = toolLineFreeAt_.time_since_epoch().count();
+    }
     return static_cast<int>(count);
 }
 
@@ -219,6 +238,12 @@ void SimPort::HangUp() {
     }
 }
 
+Clock::time_point SimPort::ReadyToSend() const {
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point handedOver{Clock::duration(handedOverAt_.load())};
+    return now - handedOver < kReactionWindow ? handedOver : now;
+}
+
 int SimPort::Write(const uint8_t *buffer, size_t length) {
     if (hungUp_) {
         return -1;
@@ -228,18 +253,20 @@ int SimPort::Write(const uint8_t *buffer, size_t length) {
     if (lineRate == 0) {
         return WriteSome(buffer, length);
     }
-    // Whole milliseconds of line time per chunk: fine enough for time-outs, few enough wake-ups.
+    // Whole milliseconds of line time per piece: fine enough for time-outs, few enough wake-ups. A piece goes
+    // to the tool when its last byte would have arrived, never before; the schedule starts where the line's
+    // last write ended if that is still ahead.
     const size_t chunk = std::max<size_t>(1, lineRate / 1000);
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const Clock::time_point start = std::max(simulatorLineFreeAt_, ReadyToSend());
     for (size_t done = 0; done < length;) {
         const size_t count = std::min(chunk, length - done);
+        SleepUntil(start + LineTime(done + count, lineRate));
         if (WriteSome(buffer + done, count) < 0) {
             return -1;
         }
         done += count;
-        SleepUntil(AddNanoseconds(start, static_cast<uint64_t>(done) * 1000000000u / lineRate));
     }
+    simulatorLineFreeAt_ = start + LineTime(length, lineRate);
     return static_cast<int>(length);
 }
 
@@ -257,6 +284,29 @@ std::vector<uint8_t> SimPort::BytesFrom(PortSide side) const {
         }
     }
     return bytes;
+}
+
+LineFloor FloorOf(const std::vector<PortLogEntry> &log, uint32_t bytesPerSecond, std::chrono::nanoseconds waits) {
+    LineFloor floor;
+    for (const PortLogEntry &entry : log) {
+        (entry.side == PortSide::Tool ? floor.toolBytes : floor.simulatorBytes) += entry.bytes.size();
+    }
+    floor.wire = bytesPerSecond == 0 ? std::chrono::nanoseconds(0)
+                                     : LineTime(floor.toolBytes + floor.simulatorBytes, bytesPerSecond);
+    floor.waits = waits;
+    return floor;
+}
+
+std::string DescribeFloor(const LineFloor &floor, uint32_t bytesPerSecond, std::chrono::nanoseconds wall) {
+    const auto seconds = [](std::chrono::nanoseconds span) { return std::chrono::duration<double>(span).count(); };
+    char text[256];
+    snprintf(text, sizeof text,
+             "floor %.2f s (%zu bytes from the tool, %zu to it at %u B/s: %.2f s; waits %.2f s); wall %.2f s = "
+             "%.3fx the floor",
+             seconds(floor.Total()), floor.toolBytes, floor.simulatorBytes, bytesPerSecond, seconds(floor.wire),
+             seconds(floor.waits), seconds(wall),
+             floor.Total().count() > 0 ? seconds(wall) / seconds(floor.Total()) : 0.0);
+    return text;
 }
 
 } // namespace tarn::bench

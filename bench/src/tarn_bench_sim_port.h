@@ -46,11 +46,15 @@ public:
     const std::string &SlavePath() const { return slavePath_; }
     int MasterFd() const { return masterFd_; }
 
-    // Paces every later Write at bytesPerSecond (0: as fast as the pseudo-terminal takes them).
+    // Paces both directions at bytesPerSecond, as a serial line at that speed would (0: as fast as the
+    // pseudo-terminal goes). The tool's bytes are handed over by Read no earlier than the last of them could
+    // have arrived; Write hands each piece to the tool when its last byte would have arrived, on a schedule
+    // that carries over from one write to the next, so sleeping late never adds up.
     void SetLineRate(uint32_t bytesPerSecond);
+    uint32_t LineRate() const { return lineRate_.load(); }
 
     // Waits at most timeoutMs for the tool's bytes, then returns what one read delivered: 1..length, 0 when
-    // nothing came, -1 on an error.
+    // nothing came, -1 on an error. On a paced line it returns when those bytes have crossed it.
     int Read(uint8_t *buffer, size_t length, int timeoutMs);
     // Collects exactly length bytes unless timeoutMs passes first; returns how many came (-1 on an error).
     int ReadExact(uint8_t *buffer, size_t length, int timeoutMs);
@@ -79,6 +83,8 @@ private:
     SimPort(int masterFd, int slaveFd, std::string slavePath);
     void Record(PortSide side, const uint8_t *bytes, size_t count);
     int WriteSome(const uint8_t *buffer, size_t length);
+    // Where a paced write's line time may start, the line being free.
+    std::chrono::steady_clock::time_point ReadyToSend() const;
 
     // Set once by Create; read-only afterwards, closed early by HangUp (on the reading and writing thread).
     const int masterFd_;
@@ -88,11 +94,32 @@ private:
 
     // Set by the test thread while the simulator thread writes: atomic, no other state depends on it.
     std::atomic<uint32_t> lineRate_{0};
+    // When each direction's line is free again, on a paced line. Owned by the reading (and the writing) thread
+    // of the moment: reads never overlap, nor do writes, and a thread that takes over was started or joined
+    // after the last one.
+    std::chrono::steady_clock::time_point toolLineFreeAt_{};
+    std::chrono::steady_clock::time_point simulatorLineFreeAt_{};
+    // When the last paced read handed its bytes over (their arrival), for the writer's schedule; the reading
+    // and the writing thread may differ, hence atomic. Nothing else depends on it.
+    std::atomic<std::chrono::steady_clock::rep> handedOverAt_{0};
     // Counted by the reading thread, looked at by the test thread: atomic, nothing else depends on it.
     std::atomic<uint64_t> readsBegun_{0};
 
     mutable std::mutex logLock_;
     std::vector<PortLogEntry> log_; // guarded by logLock_
 };
+
+// The least time the logged traffic can take on a line at bytesPerSecond, one exchange after another: every
+// byte of both directions at the line rate, plus the waits the protocol orders (pauses, silences it waits out).
+struct LineFloor {
+    size_t toolBytes = 0;
+    size_t simulatorBytes = 0;
+    std::chrono::nanoseconds wire{0};
+    std::chrono::nanoseconds waits{0};
+    std::chrono::nanoseconds Total() const { return wire + waits; }
+};
+LineFloor FloorOf(const std::vector<PortLogEntry> &log, uint32_t bytesPerSecond, std::chrono::nanoseconds waits);
+// "floor 40.70 s (N bytes from the tool, M to it at R B/s: W s; waits S s); wall T s = X.XXx the floor".
+std::string DescribeFloor(const LineFloor &floor, uint32_t bytesPerSecond, std::chrono::nanoseconds wall);
 
 } // namespace tarn::bench

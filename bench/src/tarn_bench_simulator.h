@@ -67,9 +67,8 @@ public:
     void Arm(Fault fault, int count = 1);
     // Written on the line before every reply: garbage between frames that the tool must skip.
     void SetNoise(std::vector<uint8_t> noise);
-    // Paces both directions at this many bytes per second, as a serial line at that speed would: a reply
-    // waits until the request could have arrived, and is written at that rate (0: as fast as the
-    // pseudo-terminal goes).
+    // Paces both directions of the port at this many bytes per second (SimPort::SetLineRate): a request is
+    // acted on when it could have arrived, and a reply reaches the tool when it could have.
     void SetLineRate(uint32_t bytesPerSecond);
 
     std::vector<ReceivedFrame> Frames() const;
@@ -95,21 +94,16 @@ protected:
     bool RecordFrame(int kind, const uint8_t *bytes, size_t count);
     // Consumes one armed fault of this kind; true if the reply being built must carry it.
     bool TakeFault(Fault fault);
-    // Wire time of what has arrived, delay, noise, then the frame itself; 0, or -1 when the line is blocked.
+    // Delay, noise, then the frame itself, each paced by the port; 0, or -1 when the line is blocked.
     int SendFrame(const std::vector<uint8_t> &frame);
 
 private:
     void Run();
-    // Moves the moment the received bytes finished arriving on a paced line (simulator thread).
-    void PaceIncoming(size_t count);
     size_t CountOfKind(int kind) const; // caller holds lock_
 
     SimPort &port_;
     std::thread thread_; // test thread only
     std::atomic<bool> stopping_{false};
-    // Set by the test thread, read by the simulator thread: atomic, no other state depends on it.
-    std::atomic<uint32_t> lineRate_{0};
-    std::chrono::steady_clock::time_point wireFreeAt_{}; // simulator thread only
 
     mutable std::mutex lock_;
     mutable std::condition_variable framesChanged_;

@@ -70,13 +70,6 @@ void BeginFrame(MavlinkMessage *buffer, MavlinkStatus *state, uint8_t byte) {
     buffer->checksum = 0xFFFF;
 }
 
-void TakeHeaderByte(MavlinkMessage *buffer, MavlinkStatus *state, uint8_t *field, uint8_t byte,
-                    MavlinkParseState next) {
-    *field = byte;
-    Mavlink_CrcAccumulate(byte, &buffer->checksum);
-    state->parseState = next;
-}
-
 // A checksum byte did not match: count it and resynchronise, at once when the byte may start the next frame.
 void RejectFrame(MavlinkMessage *buffer, MavlinkStatus *state, uint8_t byte) {
     ++state->parseErrors;
@@ -84,6 +77,107 @@ void RejectFrame(MavlinkMessage *buffer, MavlinkStatus *state, uint8_t byte) {
     if (byte == kMavlinkStart) {
         BeginFrame(buffer, state, byte);
     }
+}
+
+// Tells the caller the channel's counters after a byte; the channel's parse errors are reported once.
+inline void Report(MavlinkStatus *state, MavlinkStatus *status) {
+    status->currentRxSequence = static_cast<uint8_t>(state->currentRxSequence + 1);
+    status->packetRxSuccessCount = state->packetRxSuccessCount;
+    status->packetRxDropCount = state->parseErrors;
+    state->parseErrors = 0;
+}
+
+// The whole record in 16-byte moves: one 272-byte assignment compiles to a string instruction whose start-up
+// alone costs more than the moves, once per frame of a telemetry stream of short frames.
+void CopyRecord(MavlinkMessage *destination, const MavlinkMessage *source) {
+    static_assert(sizeof(MavlinkMessage) % 16 == 0, "copied in 16-byte pieces");
+    auto *to = reinterpret_cast<unsigned char *>(destination);
+    const auto *from = reinterpret_cast<const unsigned char *>(source);
+#pragma GCC unroll 17
+    for (size_t offset = 0; offset < sizeof(MavlinkMessage); offset += 16) {
+        memcpy(to + offset, from + offset, 16);
+    }
+}
+
+// The second checksum byte matched. Kept out of line so the per-byte path needs no saved registers.
+__attribute__((noinline)) uint8_t CompleteFrame(MavlinkMessage *buffer, MavlinkStatus *state, uint8_t byte,
+                                                MavlinkMessage *message, MavlinkStatus *status) {
+    state->messageReceived = 1;
+    state->parseState = MavlinkParseState::Idle;
+    buffer->payload[state->packetIndex + 1] = byte;
+    state->currentRxSequence = buffer->sequence;
+    if (state->packetRxSuccessCount == 0) {
+        state->packetRxDropCount = 0;
+    }
+    ++state->packetRxSuccessCount;
+    Report(state, status);
+    CopyRecord(message, buffer);
+    return 1;
+}
+
+// Every state but the payload: start, header, checksum bytes and the bytes between frames.
+__attribute__((noinline)) uint8_t ParseFrameByte(MavlinkMessage *buffer, MavlinkStatus *state, uint8_t byte,
+                                                 MavlinkMessage *message, MavlinkStatus *status) {
+    const uint16_t checksum = buffer->checksum;
+    switch (state->parseState) {
+        case MavlinkParseState::Uninit:
+        case MavlinkParseState::Idle:
+            if (byte == kMavlinkStart) {
+                BeginFrame(buffer, state, byte);
+            }
+            break;
+        case MavlinkParseState::GotStart:
+            state->packetIndex = 0;
+            buffer->length = byte;
+            buffer->checksum = Crc_X25Step(byte, checksum);
+            state->parseState = MavlinkParseState::GotLength;
+            break;
+        case MavlinkParseState::GotLength:
+            buffer->sequence = byte;
+            buffer->checksum = Crc_X25Step(byte, checksum);
+            state->parseState = MavlinkParseState::GotSequence;
+            break;
+        case MavlinkParseState::GotSequence:
+            buffer->systemId = byte;
+            buffer->checksum = Crc_X25Step(byte, checksum);
+            state->parseState = MavlinkParseState::GotSystemId;
+            break;
+        case MavlinkParseState::GotSystemId:
+            buffer->componentId = byte;
+            buffer->checksum = Crc_X25Step(byte, checksum);
+            state->parseState = MavlinkParseState::GotComponentId;
+            break;
+        case MavlinkParseState::GotComponentId: {
+            const uint8_t length = buffer->length;
+            buffer->messageId = byte;
+            buffer->checksum = Crc_X25Step(byte, checksum);
+            state->parseState = length == 0 ? MavlinkParseState::GotPayload : MavlinkParseState::GotMessageId;
+            break;
+        }
+        case MavlinkParseState::GotMessageId: // the caller's fast path takes payload bytes
+            break;
+        case MavlinkParseState::GotPayload: {
+            const uint8_t index = state->packetIndex;
+            const uint16_t complete = Crc_X25Step(kCrcExtraTable[buffer->messageId], checksum);
+            buffer->checksum = complete;
+            if (byte == static_cast<uint8_t>(complete)) {
+                buffer->payload[index] = byte;
+                state->parseState = MavlinkParseState::GotChecksum1;
+            } else {
+                RejectFrame(buffer, state, byte);
+            }
+            break;
+        }
+        case MavlinkParseState::GotChecksum1:
+            if (byte == static_cast<uint8_t>(checksum >> 8)) {
+                return CompleteFrame(buffer, state, byte, message, status);
+            }
+            RejectFrame(buffer, state, byte);
+            break;
+    }
+    state->messageReceived = 0;
+    Report(state, status);
+    return 0;
 }
 
 uint16_t Finalize(MavlinkChannels *channels, MavlinkMessage *message, uint8_t systemId, uint8_t componentId,
@@ -106,78 +200,32 @@ uint16_t Mavlink_CrcCalculate(const uint8_t *bytes, uint16_t count) {
     return Crc_X25(bytes, count);
 }
 
+// The receive threads call this once per byte. Payload bytes are most of every stream: their path is tested
+// first and kept free of calls, so it needs no saved registers; every other state is handled out of line. Each
+// path reads what it needs into locals before its first store: the payload is bytes, and a byte store would
+// otherwise make the compiler reload every field after it.
 uint8_t Mavlink_ParseChar(MavlinkChannels *channels, uint8_t channel, uint8_t byte, MavlinkMessage *message,
                           MavlinkStatus *status) {
     TARN_ASSERT(channel < kMavlinkChannelCount);
     MavlinkMessage *buffer = &channels->buffers[channel];
     MavlinkStatus *state = &channels->statuses[channel];
+    if (state->parseState != MavlinkParseState::GotMessageId) {
+        return ParseFrameByte(buffer, state, byte, message, status);
+    }
 
+    const uint8_t index = state->packetIndex;
+    const uint8_t length = buffer->length;
+    const uint16_t checksum = buffer->checksum;
+    buffer->payload[index] = byte;
+    buffer->checksum = Crc_X25Step(byte, checksum);
+    const uint8_t next = static_cast<uint8_t>(index + 1);
+    state->packetIndex = next;
+    if (next == length) {
+        state->parseState = MavlinkParseState::GotPayload;
+    }
     state->messageReceived = 0;
-    switch (state->parseState) {
-        case MavlinkParseState::Uninit:
-        case MavlinkParseState::Idle:
-            if (byte == kMavlinkStart) {
-                BeginFrame(buffer, state, byte);
-            }
-            break;
-        case MavlinkParseState::GotStart:
-            state->packetIndex = 0;
-            TakeHeaderByte(buffer, state, &buffer->length, byte, MavlinkParseState::GotLength);
-            break;
-        case MavlinkParseState::GotLength:
-            TakeHeaderByte(buffer, state, &buffer->sequence, byte, MavlinkParseState::GotSequence);
-            break;
-        case MavlinkParseState::GotSequence:
-            TakeHeaderByte(buffer, state, &buffer->systemId, byte, MavlinkParseState::GotSystemId);
-            break;
-        case MavlinkParseState::GotSystemId:
-            TakeHeaderByte(buffer, state, &buffer->componentId, byte, MavlinkParseState::GotComponentId);
-            break;
-        case MavlinkParseState::GotComponentId:
-            TakeHeaderByte(buffer, state, &buffer->messageId, byte,
-                           buffer->length == 0 ? MavlinkParseState::GotPayload : MavlinkParseState::GotMessageId);
-            break;
-        case MavlinkParseState::GotMessageId:
-            buffer->payload[state->packetIndex++] = byte;
-            Mavlink_CrcAccumulate(byte, &buffer->checksum);
-            if (state->packetIndex == buffer->length) {
-                state->parseState = MavlinkParseState::GotPayload;
-            }
-            break;
-        case MavlinkParseState::GotPayload:
-            Mavlink_CrcAccumulate(kCrcExtraTable[buffer->messageId], &buffer->checksum);
-            if (byte == static_cast<uint8_t>(buffer->checksum)) {
-                buffer->payload[state->packetIndex] = byte;
-                state->parseState = MavlinkParseState::GotChecksum1;
-            } else {
-                RejectFrame(buffer, state, byte);
-            }
-            break;
-        case MavlinkParseState::GotChecksum1:
-            if (byte == static_cast<uint8_t>(buffer->checksum >> 8)) {
-                state->messageReceived = 1;
-                state->parseState = MavlinkParseState::Idle;
-                buffer->payload[state->packetIndex + 1] = byte;
-                *message = *buffer;
-            } else {
-                RejectFrame(buffer, state, byte);
-            }
-            break;
-    }
-
-    if (state->messageReceived != 0) {
-        state->currentRxSequence = buffer->sequence;
-        if (state->packetRxSuccessCount == 0) {
-            state->packetRxDropCount = 0;
-        }
-        ++state->packetRxSuccessCount;
-    }
-
-    status->currentRxSequence = static_cast<uint8_t>(state->currentRxSequence + 1);
-    status->packetRxSuccessCount = state->packetRxSuccessCount;
-    status->packetRxDropCount = state->parseErrors;
-    state->parseErrors = 0;
-    return state->messageReceived;
+    Report(state, status);
+    return 0;
 }
 
 uint16_t Mavlink_FinalizeMessage(MavlinkChannels *channels, MavlinkMessage *message, uint8_t systemId,

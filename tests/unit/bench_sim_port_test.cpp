@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -133,6 +134,58 @@ TEST_F(SimPortTest, PacedWritesTakeTheirLineTime) {
     EXPECT_GE(MsSince(start), 95);
     EXPECT_LT(MsSince(start), 2000);
     EXPECT_EQ(tool.Receive(block.size()), block);
+}
+
+// At 100 bytes a second each byte is 10 ms of line: a reply byte reaches the tool when it could have arrived,
+// and a second write queues behind the first instead of starting its own schedule.
+TEST_F(SimPortTest, PacedWritesArriveOnOneScheduleAcrossWrites) {
+    ToolEnd tool("/dev/ttyS0");
+    port_->SetLineRate(100);
+    const Clock::time_point start = Clock::now();
+    std::thread writer([this] {
+        EXPECT_EQ(port_->Write({0x41}), 1);
+        EXPECT_EQ(port_->Write({0x42}), 1);
+    });
+    EXPECT_EQ(tool.Receive(1), (std::vector<uint8_t>{0x41}));
+    const long first = MsSince(start);
+    EXPECT_EQ(tool.Receive(1), (std::vector<uint8_t>{0x42}));
+    const long second = MsSince(start);
+    writer.join();
+    EXPECT_GE(first, 9) << "the byte was on the line for 10 ms";
+    EXPECT_GE(second, 19) << "the second write waited for the line";
+    EXPECT_LT(second, 3000);
+}
+
+// The tool's bytes are handed over when the last of them could have crossed the line, and bytes the tool
+// writes while the line is still busy queue behind the ones before.
+TEST_F(SimPortTest, PacedReadsWaitForTheToolsBytesToCross) {
+    ToolEnd tool("/dev/ttyS0");
+    port_->SetLineRate(1000);
+    uint8_t buffer[64];
+    const Clock::time_point start = Clock::now();
+    tool.Send(std::vector<uint8_t>(30, 0x11));
+    tool.Send(std::vector<uint8_t>(30, 0x22));
+    ASSERT_EQ(port_->ReadExact(buffer, 60, 5000), 60);
+    EXPECT_GE(MsSince(start), 59);
+    EXPECT_LT(MsSince(start), 3000);
+    EXPECT_EQ(buffer[59], 0x22);
+}
+
+TEST(LineFloor, CountsEveryByteBothWaysAtTheLineRateAndAddsTheWaits) {
+    std::vector<tarn::bench::PortLogEntry> log;
+    for (int exchange = 0; exchange < 1000; ++exchange) {
+        log.push_back({PortSide::Tool, Clock::now(), std::vector<uint8_t>(63, 0x27)});
+        log.push_back({PortSide::Simulator, Clock::now(), {0x12, 0x10}});
+    }
+    const tarn::bench::LineFloor floor = tarn::bench::FloorOf(log, 11520, std::chrono::seconds(16));
+    EXPECT_EQ(floor.toolBytes, 63000u);
+    EXPECT_EQ(floor.simulatorBytes, 2000u);
+    // 65,000 bytes at 11,520 bytes a second.
+    EXPECT_NEAR(std::chrono::duration<double>(floor.wire).count(), 5.6424, 0.0001);
+    EXPECT_EQ(floor.Total(), floor.wire + std::chrono::seconds(16));
+    const std::string text = tarn::bench::DescribeFloor(floor, 11520, floor.Total() * 21 / 20);
+    EXPECT_EQ(text.rfind("floor 21.64 s (63000 bytes from the tool, 2000 to it", 0), 0u) << text;
+    EXPECT_NE(text.find("= 1.050x the floor"), std::string::npos) << text;
 }
 
 TEST_F(SimPortTest, LogKeepsEachSideInOrderWithRisingTimes) {

@@ -1,6 +1,7 @@
 // The MAVLink link layer against the frames and values the protocol documents, and the parser's recovery.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -246,6 +247,52 @@ TEST(MavlinkParse, StatusReportsCountsAndClearsErrors) {
     result = Feed(channels, kRestartFrame);
     EXPECT_EQ(2, result.last.packetRxSuccessCount);
     EXPECT_EQ(6, result.last.currentRxSequence);
+}
+
+// The caller gets the whole record, past the frame too: after a long frame and a short one on the same channel,
+// the short frame's record still carries the long one's later payload bytes, as the channel's record does.
+// Channels interleaved byte by byte keep their own records and counts.
+TEST(MavlinkParse, WholeRecordsPerChannelThroughInterleavedFrames) {
+    MavlinkChannels sender{};
+    MavlinkMessage message{};
+    message.messageId = 218;
+    for (int index = 0; index < kMavlinkMaxPayloadLength; ++index) {
+        message.payload[index] = static_cast<uint8_t>(0x80 ^ index);
+    }
+    Mavlink_FinalizeMessage(&sender, &message, 7, 8, 0, kMavlinkMaxPayloadLength, Mavlink_GetCrcExtra(218));
+    const Bytes longest = Serialise(message);
+    const Bytes channel9 = Concat(longest, kImuFlagFrame);
+    const Bytes channel3 = Concat(kRestartFrame, kImuFlagFrame);
+
+    MavlinkChannels channels{};
+    std::vector<MavlinkMessage> frames[2];
+    MavlinkStatus status{};
+    for (size_t index = 0; index < std::max(channel9.size(), channel3.size()); ++index) {
+        MavlinkMessage received{};
+        if (index < channel9.size() && Mavlink_ParseChar(&channels, 9, channel9[index], &received, &status) == 1) {
+            EXPECT_EQ(0, memcmp(&received, &channels.buffers[9], sizeof(received))) << "channel 9, byte " << index;
+            frames[0].push_back(received);
+        }
+        if (index < channel3.size() && Mavlink_ParseChar(&channels, 3, channel3[index], &received, &status) == 1) {
+            EXPECT_EQ(0, memcmp(&received, &channels.buffers[3], sizeof(received))) << "channel 3, byte " << index;
+            frames[1].push_back(received);
+        }
+    }
+    ASSERT_EQ(2u, frames[0].size());
+    ASSERT_EQ(2u, frames[1].size());
+    EXPECT_EQ(longest, Serialise(frames[0][0]));
+    EXPECT_EQ(longest[261], frames[0][0].payload[255]) << "the checksum follows the longest payload";
+    EXPECT_EQ(longest[262], frames[0][0].payload[256]);
+    EXPECT_EQ(kImuFlagFrame, Serialise(frames[0][1]));
+    EXPECT_EQ(longest[6 + 4], frames[0][1].payload[4]) << "left from the long frame";
+    EXPECT_EQ(longest[6 + 254], frames[0][1].payload[254]);
+    EXPECT_EQ(kRestartFrame, Serialise(frames[1][0]));
+    EXPECT_EQ(kImuFlagFrame, Serialise(frames[1][1]));
+    EXPECT_EQ(kRestartFrame[6 + 32], frames[1][1].payload[32]) << "left from the restart request";
+    EXPECT_EQ(2, channels.statuses[9].packetRxSuccessCount);
+    EXPECT_EQ(2, channels.statuses[3].packetRxSuccessCount);
+    EXPECT_EQ(0, channels.statuses[0].packetRxSuccessCount);
+    EXPECT_EQ(MavlinkParseState::Uninit, channels.statuses[0].parseState);
 }
 
 } // namespace

@@ -37,7 +37,6 @@ template <typename Register> constexpr std::array<Register, 256> ForwardTable(Re
 }
 
 constexpr auto kCrc8Table = ForwardTable<uint8_t>(0x07);
-constexpr auto kX25Table = ReflectedTable<uint16_t>(0x8408);
 constexpr auto kModbusTable = ReflectedTable<uint16_t>(0xA001);
 constexpr auto kCcittTable = ForwardTable<uint16_t>(0x1021);
 constexpr auto kCrc32ReflectedTable = ReflectedTable<uint32_t>(0xEDB88320u);
@@ -80,6 +79,8 @@ Register UpdateForward(const std::array<Register, 256> &table, const uint8_t *da
 
 } // namespace
 
+const std::array<uint16_t, 256> kCrcX25Table = ReflectedTable<uint16_t>(0x8408);
+
 uint8_t Crc_Sum8(const uint8_t *data, size_t length, uint8_t sum) {
     for (size_t index = 0; index < length; ++index) {
         sum = static_cast<uint8_t>(sum + data[index]);
@@ -91,12 +92,8 @@ uint8_t Crc_Crc8(const uint8_t *data, size_t length, uint8_t crc) {
     return UpdateForward(kCrc8Table, data, length, crc);
 }
 
-uint16_t Crc_X25Step(uint8_t byte, uint16_t crc) {
-    return static_cast<uint16_t>(kX25Table[(crc ^ byte) & 0xFFu] ^ (crc >> 8));
-}
-
 uint16_t Crc_X25(const uint8_t *data, size_t length, uint16_t crc) {
-    return UpdateReflected(kX25Table, data, length, crc);
+    return UpdateReflected(kCrcX25Table, data, length, crc);
 }
 
 uint16_t Crc_Modbus(const uint8_t *data, size_t length, uint16_t crc) {

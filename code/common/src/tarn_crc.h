@@ -2,6 +2,7 @@
 // All functions take a running value, so a checksum can be chained over pieces.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,7 +13,11 @@ uint8_t Crc_Sum8(const uint8_t *data, size_t length, uint8_t sum = 0);
 uint8_t Crc_Crc8(const uint8_t *data, size_t length, uint8_t crc = 0x00);
 
 // X.25 (CRC-16/MCRF4XX): reflected polynomial 0x8408, start 0xFFFF, no final inversion.
-uint16_t Crc_X25Step(uint8_t byte, uint16_t crc);
+// The step is inline over the shared table: byte-wise parsers take it once per received byte.
+extern const std::array<uint16_t, 256> kCrcX25Table;
+inline uint16_t Crc_X25Step(uint8_t byte, uint16_t crc) {
+    return static_cast<uint16_t>(kCrcX25Table[(crc ^ byte) & 0xFFu] ^ (crc >> 8));
+}
 uint16_t Crc_X25(const uint8_t *data, size_t length, uint16_t crc = 0xFFFF);
 
 // CRC-16/MODBUS: reflected polynomial 0xA001, start 0xFFFF, no final inversion.
