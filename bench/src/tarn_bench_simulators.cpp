@@ -8,7 +8,6 @@
 #include "tarn_bench_sim_lens.h"
 #include "tarn_bench_sim_mcu_log.h"
 #include "tarn_bench_sim_rcrf.h"
-#include "tarn_bench_sim_rcrftb.h"
 #include "tarn_bench_sim_telemetry.h"
 
 namespace tarn::bench {
@@ -33,9 +32,13 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
              return std::make_unique<FlowBatterySimulator>(port, FlowBatterySimulator::Device::Battery);
          }},
         {"rc-module", 0, "remote-control module and its bootloader, module id 1 (upgrade_rc)",
-         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port, 1); }},
+         [](SimPort &port) -> std::unique_ptr<Simulator> {
+             return std::make_unique<RcrfSimulator>(port, RcrfSimulator::Generation::First, 1, 1);
+         }},
         {"rf-module", 0, "radio module and its bootloader, module id 2 (upgrade_rf)",
-         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrfSimulator>(port, 2); }},
+         [](SimPort &port) -> std::unique_ptr<Simulator> {
+             return std::make_unique<RcrfSimulator>(port, RcrfSimulator::Generation::First, 2, 2);
+         }},
         {"mcu-log", 1, "microcontroller printing a numbered log at 11520 bytes/s, dropping what the line cannot take",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<McuLogSimulator>(port); }},
         {"fmu-super", 0,
@@ -44,7 +47,9 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          "refuse=N (fragments), silent=1, line-rate=BYTES/S",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<FmuSuperSimulator>(port); }},
         {"rcrftb", 0, "remote control, radio transmitter and receiver, TB and language pack (ids 1 to 5)",
-         [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<RcrftbSimulator>(port); }},
+         [](SimPort &port) -> std::unique_ptr<Simulator> {
+             return std::make_unique<RcrfSimulator>(port, RcrfSimulator::Generation::Second, 1, 5);
+         }},
         {"telemetry", 0,
          "flight controller's MAVLink telemetry and the battery behind it (fmu_debug, tarn-ops Bms_*); knobs: "
          "battery=answer|refuse|silent, silent=1, saturate=1, line-rate=BYTES/S, corrupt=N, truncate=N, noise=N "

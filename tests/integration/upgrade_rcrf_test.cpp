@@ -44,7 +44,8 @@ protected:
         port_ = tarn::bench::SimPort::Create();
         ASSERT_NE(port_, nullptr);
         Bench().Settings().serial[0] = port_.get();
-        sim_ = std::make_unique<RcrfSimulator>(*port_, moduleId);
+        module_ = moduleId;
+        sim_ = std::make_unique<RcrfSimulator>(*port_, RcrfSimulator::Generation::First, moduleId, moduleId);
         ASSERT_EQ(0, sim_->Start());
     }
     void SetUp() override {
@@ -64,6 +65,7 @@ protected:
 
     RcrfSimulator &Sim() { return *sim_; }
     tarn::bench::SimPort &Port() { return *port_; }
+    uint8_t module_ = 1;
 
 private:
     std::unique_ptr<tarn::bench::SimPort> port_;
@@ -82,9 +84,9 @@ TEST_F(UpgradeRcrfTest, Programs500BytesInFramesOf240240And20SkippingAcksThatAre
     EXPECT_EQ(0, run.exitStatus) << run.out;
     EXPECT_EQ(Begin("rc.bin", 500) + HealthyRun("\r48.0%\r96.0%\r100.0%"), WithoutLocations(run.out));
     EXPECT_EQ("txlinkstate\n", Bench().KillallLog());
-    EXPECT_EQ(image, Sim().Programmed());
-    EXPECT_EQ(500u, Sim().AnnouncedSize());
-    EXPECT_TRUE(Sim().Running());
+    EXPECT_EQ(image, Sim().Programmed(module_));
+    EXPECT_EQ(500u, Sim().AnnouncedSize(module_));
+    EXPECT_TRUE(Sim().Running(module_));
     EXPECT_TRUE(Sim().Complaints().empty());
 
     const Bytes wire = Port().BytesFrom(PortSide::Tool);
@@ -113,8 +115,8 @@ TEST_F(UpgradeRcrfTest, A480ByteImageIsTwoPlainFramesWithoutALastOne) {
     EXPECT_EQ(Begin("rc.bin", 480) + HealthyRun("\r50.0%\r100.0%"), WithoutLocations(run.out));
     EXPECT_EQ(2u, Sim().FramesOfKind(RcrfSimulator::kProgram).size());
     EXPECT_TRUE(Sim().FramesOfKind(RcrfSimulator::kProgramLast).empty());
-    EXPECT_EQ(Image(480), Sim().Programmed());
-    EXPECT_TRUE(Sim().Running());
+    EXPECT_EQ(Image(480), Sim().Programmed(module_));
+    EXPECT_TRUE(Sim().Running(module_));
 }
 
 TEST_F(UpgradeRcrfTest, RfIsChosenByTheToolsOwnNameNotByItsFolder) {
@@ -127,8 +129,8 @@ TEST_F(UpgradeRcrfTest, RfIsChosenByTheToolsOwnNameNotByItsFolder) {
     const ToolRun run = Run(folder + "/upgrade_rf", {"rf.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Image(100), Sim().Programmed());
-    EXPECT_TRUE(Sim().Running());
+    EXPECT_EQ(Image(100), Sim().Programmed(module_));
+    EXPECT_TRUE(Sim().Running(module_));
     EXPECT_TRUE(Sim().Complaints().empty()) << Sim().Complaints().front();
 }
 
@@ -145,7 +147,7 @@ TEST_F(UpgradeRcrfTest, ResendsAFrameWhoseAckWasLostUnderItsOwnSequence) {
     const std::vector<tarn::bench::ReceivedFrame> program = Sim().FramesOfKind(RcrfSimulator::kProgram);
     ASSERT_EQ(2u, program.size());
     EXPECT_EQ(program[0].bytes, program[1].bytes);
-    EXPECT_EQ(image, Sim().Programmed()) << "the repeated frame is stored once";
+    EXPECT_EQ(image, Sim().Programmed(module_)) << "the repeated frame is stored once";
 }
 
 TEST_F(UpgradeRcrfTest, RefusesUsageErrorsAndEmptyImagesBeforeAnythingIsStoppedOrSent) {
@@ -189,8 +191,8 @@ TEST_F(UpgradeRcrfSlow, AFrameLostTwiceFailsTheRunAndTheSecondRunNumbersOn) {
                                                 {RS::kProgramLast, 8},
                                                 {RS::kJumpToApp, 9}}),
               Frames());
-    EXPECT_EQ(image, Sim().Programmed());
-    EXPECT_TRUE(Sim().Running());
+    EXPECT_EQ(image, Sim().Programmed(module_));
+    EXPECT_TRUE(Sim().Running(module_));
 }
 
 TEST_F(UpgradeRcrfSlow, ASilentModuleFailsBothRuns) {
@@ -231,7 +233,7 @@ TEST_F(UpgradeRcrfSlow, A64KiBImageAtTheLineRateTakesLittleMoreThanItsWireTime) 
     const ToolRun run = Run("upgrade_rc", {"rc.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(image, Sim().Programmed());
+    EXPECT_EQ(image, Sim().Programmed(module_));
     // The one-second bootloader start and every byte both ways at 11520 bytes/s: 7.0 s.
     EXPECT_GE(run.elapsed, 6900ms);
     EXPECT_LT(run.elapsed, 14s);

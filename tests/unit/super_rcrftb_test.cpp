@@ -3,7 +3,7 @@
 
 #include "console_capture.h"
 #include "tarn_bench_namespace.h"
-#include "tarn_bench_sim_rcrftb.h"
+#include "tarn_bench_sim_rcrf.h"
 #include "tarn_upgrade_nimbo_super_rcrftb.h"
 
 namespace {
@@ -12,7 +12,7 @@ TEST(RcrftbInProcess, AnotherTargetsVersionNeverAnswersTheNextQuery) {
     std::unique_ptr<tarn::bench::SimPort> port = tarn::bench::SimPort::Create();
     ASSERT_TRUE(port);
     ASSERT_EQ(0, tarn::bench::AttachSerialDevice(0, *port));
-    tarn::bench::RcrftbSimulator sim(*port);
+    tarn::bench::RcrfSimulator sim(*port, tarn::bench::RcrfSimulator::Generation::Second, 1, 5);
     sim.SetVersion(1, {4, 3, 2, 1});
     sim.SetPlainAckToVersion(2, true);
     ASSERT_EQ(0, sim.Start());
