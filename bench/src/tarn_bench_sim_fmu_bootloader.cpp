@@ -128,21 +128,16 @@ void FmuBootloaderSimulator::HandleIdle() {
     if (chatter) {
         MavlinkMessage heartbeat{};
         heartbeat.messageId = 0;
-        Mavlink_FinalizeMessage(&heartbeat_, &heartbeat, 1, 1, 0, 9, Mavlink_GetCrcExtra(0));
-        std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
-        wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &heartbeat));
-        Port().Write(wire);
+        Port().Write(mavlink_.Pack(&heartbeat, 1, 1, 9, Mavlink_GetCrcExtra(0)));
     }
 }
 
 void FmuBootloaderSimulator::OnApplicationByte(uint8_t byte) {
     MavlinkMessage message{};
-    MavlinkStatus status{};
-    if (Mavlink_ParseChar(&mavlink_, 0, byte, &message, &status) == 0 || !IsRestartToBootloader(message)) {
+    if (!mavlink_.Parse(byte, &message) || !IsRestartToBootloader(message)) {
         return;
     }
-    std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
-    wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &message));
+    const std::vector<uint8_t> wire = SimMavlink::Wire(message);
     if (RecordFrame(kRestartRequest, wire.data(), wire.size())) {
         std::lock_guard<std::mutex> hold(stateLock_);
         inBootloader_ = true;

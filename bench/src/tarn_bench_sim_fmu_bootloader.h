@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "tarn_bench_sim_mavlink.h"
 #include "tarn_bench_simulator.h"
 #include "tarn_mavlink.h"
 
@@ -63,8 +64,7 @@ private:
     void Invalid();
 
     // Simulator thread only.
-    MavlinkChannels mavlink_{};
-    MavlinkChannels heartbeat_{};
+    SimMavlink mavlink_;
     CommandState commandState_ = CommandState::Idle;
     std::vector<uint8_t> command_;
     size_t dataLength_ = 0;

@@ -37,8 +37,7 @@ std::vector<std::string> MavDeviceSimulator::Complaints() const {
 
 void MavDeviceSimulator::OnByte(uint8_t byte) {
     MavlinkMessage message{};
-    MavlinkStatus status{};
-    if (Mavlink_ParseChar(&receive_, 0, byte, &message, &status) == 0) {
+    if (!mavlink_.Parse(byte, &message)) {
         return;
     }
     const uint8_t *payload = message.payload;
@@ -51,8 +50,7 @@ void MavDeviceSimulator::OnByte(uint8_t byte) {
     if (device != deviceId_) {
         return;
     }
-    std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
-    wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &message));
+    const std::vector<uint8_t> wire = SimMavlink::Wire(message);
     if (!RecordFrame(message.messageId, wire.data(), wire.size())) {
         return;
     }
@@ -73,10 +71,7 @@ void MavDeviceSimulator::SendCommand(uint32_t code, const uint8_t *arguments) {
     for (int index = 0; index < 8; ++index) {
         message.payload[5 + index] = arguments[index];
     }
-    Mavlink_FinalizeMessage(&transmit_, &message, kDeviceSystem, deviceId_, 0, kCommandLength, kCommandCrcExtra);
-    std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
-    wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &message));
-    SendFrame(wire);
+    SendFrame(mavlink_.Pack(&message, kDeviceSystem, deviceId_, kCommandLength, kCommandCrcExtra));
 }
 
 void MavDeviceSimulator::SendAck(uint32_t code, const uint8_t *arguments) {
@@ -100,10 +95,7 @@ void MavDeviceSimulator::SendTelemetry() {
     }
     MavlinkMessage heartbeat{};
     heartbeat.messageId = kHeartbeatId;
-    Mavlink_FinalizeMessage(&transmit_, &heartbeat, kDeviceSystem, 0, 0, kHeartbeatLength, kHeartbeatCrcExtra);
-    std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
-    wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &heartbeat));
-    Port().Write(wire);
+    Port().Write(mavlink_.Pack(&heartbeat, kDeviceSystem, 0, kHeartbeatLength, kHeartbeatCrcExtra));
 }
 
 } // namespace tarn::bench

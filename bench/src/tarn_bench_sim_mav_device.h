@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tarn_bench_sim_mavlink.h"
 #include "tarn_bench_simulator.h"
 #include "tarn_mavlink.h"
 
@@ -62,8 +63,7 @@ private:
 
     const uint8_t deviceId_;
     // Simulator thread only.
-    MavlinkChannels receive_{};
-    MavlinkChannels transmit_{};
+    SimMavlink mavlink_;
     // Guarded by stateLock_.
     int foreignAcks_ = 0;
     bool telemetry_ = false;

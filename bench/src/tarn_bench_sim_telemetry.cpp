@@ -209,22 +209,16 @@ std::vector<uint8_t> TelemetrySimulator::Pack(uint8_t messageId, uint8_t systemI
     message.messageId = messageId;
     const size_t length = std::min<size_t>(payload.size(), kMavlinkMaxPayloadLength);
     std::copy(payload.begin(), payload.begin() + static_cast<long>(length), message.payload);
-    Mavlink_FinalizeMessage(&transmit_, &message, systemId, componentId, 0, static_cast<uint8_t>(length),
-                            CrcExtraOf(messageId));
-    std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
-    wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &message));
-    return wire;
+    return mavlink_.Pack(&message, systemId, componentId, static_cast<uint8_t>(length), CrcExtraOf(messageId));
 }
 
 void TelemetrySimulator::HandleBytes(const uint8_t *bytes, size_t count) {
     for (size_t index = 0; index < count; ++index) {
         MavlinkMessage message{};
-        MavlinkStatus status{};
-        if (Mavlink_ParseChar(&receive_, 0, bytes[index], &message, &status) != 1) {
+        if (!mavlink_.Parse(bytes[index], &message)) {
             continue;
         }
-        std::vector<uint8_t> wire(kMavlinkMaxFrameLength);
-        wire.resize(Mavlink_MsgToSendBuffer(wire.data(), &message));
+        const std::vector<uint8_t> wire = SimMavlink::Wire(message);
         if (RecordFrame(message.messageId, wire.data(), wire.size()) && message.messageId == kDeviceCommand &&
             message.payload[4] == kBatteryDevice) {
             AnswerBattery(message);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tarn_bench_sim_mavlink.h"
 #include "tarn_bench_simulator.h"
 #include "tarn_mavlink.h"
 
@@ -86,8 +87,7 @@ private:
     int WriteGood(const std::vector<uint8_t> &frame);
 
     // Simulator thread only.
-    MavlinkChannels receive_{};
-    MavlinkChannels transmit_{};
+    SimMavlink mavlink_;
     uint32_t telemetryCount_ = 0;
     uint32_t noiseSeed_ = 1;
     std::chrono::steady_clock::time_point extrasDue_{};
