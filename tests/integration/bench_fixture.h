@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "tarn_bench_sandbox.h"
@@ -178,6 +179,34 @@ protected:
 private:
     std::unique_ptr<tarn::bench::Sandbox> sandbox_;
     std::chrono::steady_clock::time_point started_;
+};
+
+// A test with one device simulator on a serial line of the sandbox.
+template <class Device> class DeviceLineTest : public BenchTest {
+protected:
+    // Puts a fresh simulator, made with these arguments after its line, on a new line wired to
+    // /dev/ttyS<serial> and starts it. One already there goes first, before its line.
+    template <class... Arguments> void Attach(size_t serial, Arguments &&...arguments) {
+        device_.reset();
+        port_ = MakeLine();
+        ASSERT_NE(port_, nullptr);
+        Bench().Settings().serial[serial] = port_.get();
+        device_ = std::make_unique<Device>(*port_, std::forward<Arguments>(arguments)...);
+        Prepare(*device_);
+        ASSERT_EQ(0, device_->Start());
+    }
+    // Knobs that must be set before the simulator's first step.
+    virtual void Prepare(Device &device) { (void)device; }
+
+    void TearDown() override { device_.reset(); }
+
+    Device &Sim() { return *device_; }
+    const Device &Sim() const { return *device_; }
+    tarn::bench::SimPort &Port() { return *port_; }
+
+private:
+    std::unique_ptr<tarn::bench::SimPort> port_;
+    std::unique_ptr<Device> device_;
 };
 
 } // namespace bench_test

@@ -191,20 +191,16 @@ size_t Count(const std::string &text, const std::string &needle) {
     return count;
 }
 
-class FmuDebugTest : public BenchTest {
+class FmuDebugTest : public DeviceLineTest<TelemetrySimulator> {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        port_ = tarn::bench::SimPort::Create();
-        ASSERT_NE(port_, nullptr);
-        Bench().Settings().serial[0] = port_.get();
-        sim_ = std::make_unique<TelemetrySimulator>(*port_);
-        sim_->SetStreaming(false);
-        ASSERT_EQ(0, sim_->Start());
+        Attach(0);
     }
+    void Prepare(TelemetrySimulator &telemetry) override { telemetry.SetStreaming(false); }
     void TearDown() override {
         Bench().Stop();
-        sim_.reset();
+        DeviceLineTest::TearDown();
     }
 
     // Waits until the tool has printed text count times.
@@ -213,9 +209,6 @@ protected:
     }
     // The service's receive thread runs: the port is open.
     bool WaitForLine() { return WaitForOutput("create thread 'mav_recv' success."); }
-
-    std::unique_ptr<tarn::bench::SimPort> port_;
-    std::unique_ptr<TelemetrySimulator> sim_;
 };
 
 TEST_F(FmuDebugTest, UsageAndOptionsWithoutTheRawLoop) {
@@ -257,8 +250,8 @@ TEST_F(FmuDebugTest, EveryItemAtZerosThenAtItsExtremes) {
     }
     ASSERT_TRUE(WaitForOutput(block)) << Bench().Stdout();
 
-    SetExtremes(*sim_);
-    sim_->SetStreaming(true);
+    SetExtremes(Sim());
+    Sim().SetStreaming(true);
     block.clear();
     for (const std::string &line : kExtremeLines) {
         block += InfoLine(line);
@@ -284,27 +277,27 @@ TEST_F(FmuDebugTest, ItemsComeEveryIntervalAndNeverFasterThan100Ms) {
 TEST_F(FmuDebugTest, EveryGoodFrameIsDumpedOnceInOrder) {
     ASSERT_TRUE(Start("fmu_debug", {"-r"}));
     ASSERT_TRUE(WaitForLine());
-    sim_->SetCorruptEvery(7);
-    sim_->SetTruncateEvery(11);
-    sim_->SetNoiseEvery(5);
-    sim_->SetBurst(4);
-    sim_->SetExtras(true);
-    sim_->SetStreaming(true);
-    ASSERT_TRUE(test_support::WaitUntil([&] { return sim_->SentFrames().size() >= 200; }));
-    sim_->SetStreaming(false);
-    sim_->SetExtras(false);
+    Sim().SetCorruptEvery(7);
+    Sim().SetTruncateEvery(11);
+    Sim().SetNoiseEvery(5);
+    Sim().SetBurst(4);
+    Sim().SetExtras(true);
+    Sim().SetStreaming(true);
+    ASSERT_TRUE(test_support::WaitUntil([&] { return Sim().SentFrames().size() >= 200; }));
+    Sim().SetStreaming(false);
+    Sim().SetExtras(false);
     // Whatever was on its way has gone once a frame sent after it has been dumped.
-    sim_->SendMessage(0, 9, Bytes(9, 0x77));
+    Sim().SendMessage(0, 9, Bytes(9, 0x77));
     std::vector<TelemetrySimulator::Sent> sent;
     ASSERT_TRUE(test_support::WaitUntil([&] {
-        sent = sim_->SentFrames();
+        sent = Sim().SentFrames();
         return sent.back().frame[3] == 9;
     }));
     // A cut frame or noise with a start byte swallows what follows until its length is reached: the frames a
     // receiver can find are those a parse of the whole stream finds, and every one of them was sent good.
     std::vector<Bytes> found;
     MavlinkChannels channels{};
-    for (uint8_t byte : port_->BytesFrom(tarn::bench::PortSide::Simulator)) {
+    for (uint8_t byte : Port().BytesFrom(tarn::bench::PortSide::Simulator)) {
         MavlinkMessage message{};
         MavlinkStatus status{};
         if (Mavlink_ParseChar(&channels, 0, byte, &message, &status) == 1) {

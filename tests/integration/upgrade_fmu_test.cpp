@@ -39,42 +39,29 @@ std::string HealthyRun(const std::string &path, size_t size, const std::string &
            InfoLine("step 5: verify flash.\n") + verifyLines + InfoLine("step 6: reboot fmu.\n");
 }
 
-class UpgradeFmuTest : public BenchTest {
+class UpgradeFmuTest : public DeviceLineTest<FmuBootloaderSimulator> {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        port_ = MakeLine();
-        ASSERT_NE(port_, nullptr);
-        Bench().Settings().serial[0] = port_.get();
-        bootloader_ = std::make_unique<FmuBootloaderSimulator>(*port_);
-        ASSERT_EQ(0, bootloader_->Start());
+        Attach(0);
     }
-
-    void TearDown() override { bootloader_.reset(); }
 
     // The reboot request is the tool's last write: it can still be on its way through the line when the tool
     // has ended, so wait for the simulator to have taken it before counting.
-    bool RebootArrived() const { return bootloader_->WaitForFrames(0x30, 1, 5s); }
+    bool RebootArrived() const { return Sim().WaitForFrames(0x30, 1, 5s); }
 
     // The simulator records a request before it acts on it: give the restart a moment to take effect.
     bool LeftBootloader() const {
-        return test_support::WaitUntil([this] { return !bootloader_->InBootloader(); });
+        return test_support::WaitUntil([this] { return !Sim().InBootloader(); });
     }
 
     std::vector<Bytes> Requests(int kind) const {
         std::vector<Bytes> requests;
-        for (const tarn::bench::ReceivedFrame &frame : bootloader_->FramesOfKind(kind)) {
+        for (const tarn::bench::ReceivedFrame &frame : Sim().FramesOfKind(kind)) {
             requests.push_back(frame.bytes);
         }
         return requests;
     }
-
-    FmuBootloaderSimulator &Bootloader() { return *bootloader_; }
-    tarn::bench::SimPort &Port() { return *port_; }
-
-private:
-    std::unique_ptr<tarn::bench::SimPort> port_;
-    std::unique_ptr<FmuBootloaderSimulator> bootloader_;
 };
 
 // Slow ones: each run waits out the protocol's own time-outs several times.
@@ -85,7 +72,7 @@ TEST_F(UpgradeFmuTest, ProgramsA120ByteImageAsThreeChunksAndRestarts) {
     PlaceFile("fmu.bin", image);
     ASSERT_TRUE(Start("upgrade_fmu", {"fmu.bin"}));
     // The siblings are stopped before the first byte goes out.
-    ASSERT_TRUE(Bootloader().WaitForFrames(FmuBootloaderSimulator::kRestartRequest, 1, 10s));
+    ASSERT_TRUE(Sim().WaitForFrames(FmuBootloaderSimulator::kRestartRequest, 1, 10s));
     EXPECT_EQ(kSiblingsStopped, Bench().KillallLog());
     const ToolRun run = Finish(kOneRunLimit);
 
@@ -102,7 +89,7 @@ TEST_F(UpgradeFmuTest, ProgramsA120ByteImageAsThreeChunksAndRestarts) {
     ASSERT_TRUE(RebootArrived());
     EXPECT_EQ(std::vector<Bytes>{Bytes({0x30, 0x20})}, Requests(0x30));
     EXPECT_TRUE(Requests(FmuBootloaderSimulator::kInvalidCommand).empty());
-    EXPECT_EQ(66u * 2 + 128, Bootloader().FillerCount());
+    EXPECT_EQ(66u * 2 + 128, Sim().FillerCount());
 
     const std::vector<Bytes> chunks = Requests(0x27);
     ASSERT_EQ(3u, chunks.size());
@@ -120,7 +107,7 @@ TEST_F(UpgradeFmuTest, ProgramsA120ByteImageAsThreeChunksAndRestarts) {
 
 TEST_F(UpgradeFmuTest, WholeChunkImageGetsAnExtraChunkAndOtherRevisionsSkipTheCrc) {
     PlaceFile("fmu.bin", Image(60));
-    Bootloader().SetRevision(3);
+    Sim().SetRevision(3);
     const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, kOneRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
@@ -137,12 +124,12 @@ TEST_F(UpgradeFmuTest, WholeChunkImageGetsAnExtraChunkAndOtherRevisionsSkipTheCr
 
 TEST_F(UpgradeFmuTest, CrcMismatchFailsBothRunsAndTheControllerIsNeverRestarted) {
     PlaceFile("fmu.bin", Image(100));
-    Bootloader().SetWrongCrc(true);
+    Sim().SetWrongCrc(true);
     const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, 2 * kOneRunLimit);
 
     EXPECT_EQ(255, run.exitStatus) << run.out;
     // The image padded with 0xFF to the whole application area is what the bootloader checks.
-    const uint32_t expected = Bootloader().FlashCrc();
+    const uint32_t expected = Sim().FlashCrc();
     char warning[96];
     snprintf(warning, sizeof(warning), "CRC wrong: received: 0x%x, expected: 0x%x\n", ~expected, expected);
     const std::string failedRun = InfoLine("step 1: reboot fmu.\n") + InfoLine("step 2: bootload sync.\n") +
@@ -156,12 +143,12 @@ TEST_F(UpgradeFmuTest, CrcMismatchFailsBothRunsAndTheControllerIsNeverRestarted)
     SentByTheTool(Port());
     EXPECT_EQ(2u, Requests(0x29).size());
     EXPECT_TRUE(Requests(0x30).empty()) << "no reboot request";
-    EXPECT_TRUE(Bootloader().InBootloader());
+    EXPECT_TRUE(Sim().InBootloader());
 }
 
 TEST_F(UpgradeFmuTest, BadSyncBytesFailOneSyncAttemptOnly) {
     PlaceFile("fmu.bin", Image(30));
-    Bootloader().SetBadSync(1, 0x12, 0x13);
+    Sim().SetBadSync(1, 0x12, 0x13);
     const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, kOneRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
@@ -217,7 +204,7 @@ TEST_F(UpgradeFmuTest, LineHeldByAnotherProcessStopsTheSiblingsOnceThenIsRefused
 
 TEST_F(UpgradeFmuSlow, SilentBootloaderFailsTwiceWithFourWarningsEach) {
     PlaceFile("fmu.bin", Image(120));
-    Bootloader().SetSilent(true);
+    Sim().SetSilent(true);
     const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, 180s);
 
     EXPECT_EQ(255, run.exitStatus) << run.out;
@@ -238,8 +225,8 @@ TEST_F(UpgradeFmuSlow, SilentBootloaderFailsTwiceWithFourWarningsEach) {
 
 TEST_F(UpgradeFmuSlow, LostEraseReplyIsAskedForThriceAndALostCrcFailsTheSecondRun) {
     PlaceFile("fmu.bin", Image(60));
-    Bootloader().IgnoreNext(0x23, 1);
-    Bootloader().IgnoreNext(0x29, 1);
+    Sim().IgnoreNext(0x23, 1);
+    Sim().IgnoreNext(0x29, 1);
     const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, 180s);
 
     EXPECT_EQ(255, run.exitStatus) << run.out;
@@ -268,7 +255,7 @@ TEST_F(UpgradeFmuSlow, LostEraseReplyIsAskedForThriceAndALostCrcFailsTheSecondRu
 TEST_F(UpgradeFmuSlow, LostChunkReplyFailsTheRunAndTheSecondRunProgramsAgain) {
     const Bytes image = Image(120);
     PlaceFile("fmu.bin", image);
-    Bootloader().IgnoreNext(0x27, 1);
+    Sim().IgnoreNext(0x27, 1);
     const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, 180s);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
@@ -280,15 +267,15 @@ TEST_F(UpgradeFmuSlow, LostChunkReplyFailsTheRunAndTheSecondRunProgramsAgain) {
     EXPECT_NE(std::string::npos, out.find(lostChunk)) << out;
     EXPECT_NE(std::string::npos, out.find(InfoLine("step 6: reboot fmu.\n"))) << out;
     // The second run erased the flash and wrote the whole image from its start.
-    const std::vector<uint8_t> flash = Bootloader().Flash();
+    const std::vector<uint8_t> flash = Sim().Flash();
     EXPECT_EQ(image, Bytes(flash.begin(), flash.begin() + 120));
     EXPECT_EQ(1u + 3u, Requests(0x27).size());
 }
 
 TEST_F(UpgradeFmuSlow, ApplicationThatNeverFallsSilentDoesNotHoldTheDrain) {
     PlaceFile("fmu.bin", Image(120));
-    Bootloader().SetApplicationChatter(true);
-    Bootloader().IgnoreNext(FmuBootloaderSimulator::kRestartRequest, 1);
+    Sim().SetApplicationChatter(true);
+    Sim().IgnoreNext(FmuBootloaderSimulator::kRestartRequest, 1);
     const ToolRun run = Run("upgrade_fmu", {"fmu.bin"}, 180s);
 
     // The first run meets a chattering application five times; the second restarts it and succeeds.

@@ -31,42 +31,30 @@ std::string HealthyRun(const std::string &progress) {
            progress + "\n" + InfoLine("step 4: set app info.\n") + InfoLine("step 5: run to app.\n");
 }
 
-class UpgradeImuTest : public BenchTest {
+class UpgradeImuTest : public DeviceLineTest<ImuSimulator> {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        port_ = tarn::bench::SimPort::Create();
-        ASSERT_NE(port_, nullptr);
-        Bench().Settings().serial[0] = port_.get();
-        imu_ = std::make_unique<ImuSimulator>(*port_);
-        ASSERT_EQ(0, imu_->Start());
+        Attach(0);
     }
-    void TearDown() override { imu_.reset(); }
 
     // The payloads of the device messages of one kind, in the order they came.
     std::vector<Bytes> Payloads(int kind) const {
         std::vector<Bytes> payloads;
-        for (const tarn::bench::ReceivedFrame &frame : imu_->FramesOfKind(kind)) {
+        for (const tarn::bench::ReceivedFrame &frame : Sim().FramesOfKind(kind)) {
             payloads.emplace_back(frame.bytes.begin() + 6, frame.bytes.end() - 2);
         }
         return payloads;
     }
     // The flag's value after the last message the tool sent (written last, so it may still be on its way).
     std::vector<uint8_t> FlagValues(size_t expected) const {
-        imu_->WaitForFrames(ImuSimulator::kFlag, expected, 5s);
+        Sim().WaitForFrames(ImuSimulator::kFlag, expected, 5s);
         std::vector<uint8_t> values;
         for (const Bytes &payload : Payloads(ImuSimulator::kFlag)) {
             values.push_back(payload[1]);
         }
         return values;
     }
-
-    ImuSimulator &Imu() { return *imu_; }
-    tarn::bench::SimPort &Port() { return *port_; }
-
-private:
-    std::unique_ptr<tarn::bench::SimPort> port_;
-    std::unique_ptr<ImuSimulator> imu_;
 };
 
 using UpgradeImuSlow = UpgradeImuTest;
@@ -79,13 +67,13 @@ TEST_F(UpgradeImuTest, Programs240BytesAsTwoBlocksWritesAppInfoAndRuns) {
     EXPECT_EQ(0, run.exitStatus) << run.out;
     EXPECT_EQ(Begin("imu.bin", 240) + HealthyRun("\r50.0% \r100.0% "), WithoutLocations(run.out));
     EXPECT_EQ(kSiblingsStopped, Bench().KillallLog());
-    EXPECT_TRUE(Imu().Complaints().empty());
+    EXPECT_TRUE(Sim().Complaints().empty());
 
     // The padded image: the second block is all zero.
     Bytes padded = image;
     padded.resize(480, 0x00);
-    EXPECT_EQ(padded, Imu().Programmed());
-    EXPECT_TRUE(Imu().Running());
+    EXPECT_EQ(padded, Sim().Programmed());
+    EXPECT_TRUE(Sim().Running());
     EXPECT_EQ((std::vector<uint8_t>{1, 0}), FlagValues(2));
 
     const std::vector<Bytes> commands = Payloads(ImuSimulator::kCommand);
@@ -94,7 +82,7 @@ TEST_F(UpgradeImuTest, Programs240BytesAsTwoBlocksWritesAppInfoAndRuns) {
     EXPECT_EQ(0x080082F0u, tarn::LoadLe32(&commands[3][6]));
     EXPECT_EQ((Bytes{0x85, 0x04, 0, 0, 1, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0xB7, 0, 0}), commands[4]);
 
-    const Bytes appInfo = Imu().AppInfo();
+    const Bytes appInfo = Sim().AppInfo();
     ASSERT_EQ(184u, appInfo.size());
     EXPECT_EQ((Bytes{0xad, 0xde, 0xad, 0xde, 0xed, 0xda, 0xed, 0xda, 0xFF}),
               Bytes(appInfo.begin(), appInfo.begin() + 9));
@@ -113,14 +101,14 @@ TEST_F(UpgradeImuTest, Programs240BytesAsTwoBlocksWritesAppInfoAndRuns) {
 }
 
 TEST_F(UpgradeImuTest, SkipsRefusedAcknowledgementsAndTelemetry) {
-    Imu().SetForeignAcks(2);
-    Imu().SetTelemetry(true);
+    Sim().SetForeignAcks(2);
+    Sim().SetTelemetry(true);
     PlaceFile("imu.bin", Image(500));
     const ToolRun run = Run("upgrade_imu", {"imu.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
     EXPECT_EQ(Begin("imu.bin", 500) + HealthyRun("\r33.3% \r66.7% \r100.0% "), WithoutLocations(run.out));
-    EXPECT_EQ(720u, Imu().Programmed().size());
+    EXPECT_EQ(720u, Sim().Programmed().size());
 }
 
 TEST_F(UpgradeImuTest, RefusesUsageErrorsAndEmptyImagesBeforeAnythingIsStoppedOrSent) {
@@ -138,7 +126,7 @@ TEST_F(UpgradeImuTest, RefusesUsageErrorsAndEmptyImagesBeforeAnythingIsStoppedOr
 }
 
 TEST_F(UpgradeImuSlow, ThreeLostAcksAreRetriedTheFourthFailsTheRunAndTheSecondRunProgramsAgain) {
-    Imu().IgnoreNext(ImuSimulator::kData, 4);
+    Sim().IgnoreNext(ImuSimulator::kData, 4);
     PlaceFile("imu.bin", Image(240));
     const ToolRun run = Run("upgrade_imu", {"imu.bin"}, kRunLimit);
 
@@ -161,11 +149,11 @@ TEST_F(UpgradeImuSlow, ThreeLostAcksAreRetriedTheFourthFailsTheRunAndTheSecondRu
     }
     Bytes padded = Image(240);
     padded.resize(480, 0x00);
-    EXPECT_EQ(padded, Imu().Programmed());
+    EXPECT_EQ(padded, Sim().Programmed());
 }
 
 TEST_F(UpgradeImuSlow, SilentImuFailsBothRuns) {
-    Imu().SetSilent(true);
+    Sim().SetSilent(true);
     PlaceFile("imu.bin", Image(240));
     const ToolRun run = Run("upgrade_imu", {"imu.bin"}, kRunLimit);
 
@@ -179,8 +167,8 @@ TEST_F(UpgradeImuSlow, SilentImuFailsBothRuns) {
 }
 
 TEST_F(UpgradeImuSlow, TelemetryThatNeverFallsSilentEndsEachWaitAfterTenSeconds) {
-    Imu().SetSilent(true);
-    Imu().SetTelemetry(true);
+    Sim().SetSilent(true);
+    Sim().SetTelemetry(true);
     PlaceFile("imu.bin", Image(240));
     const ToolRun run = Run("upgrade_imu", {"imu.bin"}, 90s);
 

@@ -29,25 +29,17 @@ std::string Begin(const std::string &path, size_t size) {
     return InfoLine("begin to upgrade file='" + path + "' size=" + std::to_string(size) + " to firmware.\n");
 }
 
-class SuperDeviceTest : public BenchTest {
+class SuperDeviceTest : public DeviceLineTest<FmuSuperSimulator> {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        port_ = tarn::bench::SimPort::Create();
-        ASSERT_NE(port_, nullptr);
-        Bench().Settings().serial[0] = port_.get();
-        sim_ = std::make_unique<FmuSuperSimulator>(*port_);
-        ASSERT_EQ(0, sim_->Start());
+        Attach(0);
     }
-    void TearDown() override { sim_.reset(); }
-
-    FmuSuperSimulator &Sim() { return *sim_; }
-    tarn::bench::SimPort &Port() { return *port_; }
 
     // The frames a device received with this command, as carriers (code, device, length, frame).
     std::vector<Bytes> Frames(uint8_t deviceId, uint8_t command) const {
         std::vector<Bytes> frames;
-        for (const tarn::bench::ReceivedFrame &frame : sim_->FramesOfKind(FmuSuperSimulator::Kind(deviceId, command))) {
+        for (const tarn::bench::ReceivedFrame &frame : Sim().FramesOfKind(FmuSuperSimulator::Kind(deviceId, command))) {
             frames.push_back(frame.bytes);
         }
         return frames;
@@ -67,10 +59,6 @@ protected:
         });
         return values;
     }
-
-private:
-    std::unique_ptr<tarn::bench::SimPort> port_;
-    std::unique_ptr<FmuSuperSimulator> sim_;
 };
 
 using SuperDeviceSlow = SuperDeviceTest;

@@ -26,46 +26,30 @@ std::string Begin(const std::string &path, size_t size) {
     return InfoLine("begin to upgrade file='" + path + "' size=" + std::to_string(size) + " to firmware.\n");
 }
 
-class DeviceUpgradeTest : public BenchTest {
+class DeviceUpgradeTest : public DeviceLineTest<FlowBatterySimulator> {
 protected:
-    void Attach(Device device) {
-        port_ = tarn::bench::SimPort::Create();
-        ASSERT_NE(port_, nullptr);
-        Bench().Settings().serial[0] = port_.get();
-        sim_ = std::make_unique<FlowBatterySimulator>(*port_, device);
-        ASSERT_EQ(0, sim_->Start());
-    }
-    void TearDown() override { sim_.reset(); }
-
     std::vector<uint32_t> Codes(int kind) const {
         std::vector<uint32_t> codes;
-        for (const tarn::bench::ReceivedFrame &frame : sim_->FramesOfKind(kind)) {
+        for (const tarn::bench::ReceivedFrame &frame : Sim().FramesOfKind(kind)) {
             codes.push_back(tarn::LoadLe32(&frame.bytes[6]));
         }
         return codes;
     }
     std::vector<uint8_t> FlagValues(size_t expected) const {
-        sim_->WaitForFrames(FlowBatterySimulator::kFlag, expected, 5s);
+        Sim().WaitForFrames(FlowBatterySimulator::kFlag, expected, 5s);
         std::vector<uint8_t> values;
-        for (const tarn::bench::ReceivedFrame &frame : sim_->FramesOfKind(FlowBatterySimulator::kFlag)) {
+        for (const tarn::bench::ReceivedFrame &frame : Sim().FramesOfKind(FlowBatterySimulator::kFlag)) {
             values.push_back(frame.bytes[7]);
         }
         return values;
     }
-
-    FlowBatterySimulator &Sim() { return *sim_; }
-    tarn::bench::SimPort &Port() { return *port_; }
-
-private:
-    std::unique_ptr<tarn::bench::SimPort> port_;
-    std::unique_ptr<FlowBatterySimulator> sim_;
 };
 
 class UpgradeOfTest : public DeviceUpgradeTest {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        Attach(Device::Flow);
+        Attach(0, Device::Flow);
     }
 };
 
@@ -73,7 +57,7 @@ class UpgradeBmsTest : public DeviceUpgradeTest {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        Attach(Device::Battery);
+        Attach(0, Device::Battery);
     }
 };
 

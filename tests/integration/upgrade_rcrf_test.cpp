@@ -37,39 +37,27 @@ std::string HealthyRun(const std::string &progress) {
 // A request the module left unanswered for 2 s.
 const std::string kSilence = WarnLine("read timeout.\n") + ErrorLine("invalid ack\n");
 
-class UpgradeRcrfTest : public BenchTest {
+class UpgradeRcrfTest : public DeviceLineTest<RcrfSimulator> {
 protected:
     void Attach(uint8_t moduleId) {
-        sim_.reset(); // before its line goes
-        port_ = tarn::bench::SimPort::Create();
-        ASSERT_NE(port_, nullptr);
-        Bench().Settings().serial[0] = port_.get();
         module_ = moduleId;
-        sim_ = std::make_unique<RcrfSimulator>(*port_, RcrfSimulator::Generation::First, moduleId, moduleId);
-        ASSERT_EQ(0, sim_->Start());
+        DeviceLineTest::Attach(0, RcrfSimulator::Generation::First, moduleId, moduleId);
     }
     void SetUp() override {
         BenchTest::SetUp();
         Attach(1);
     }
-    void TearDown() override { sim_.reset(); }
 
     // Command and sequence bytes of every frame the module took, in order.
     std::vector<std::pair<int, int>> Frames() const {
         std::vector<std::pair<int, int>> frames;
-        for (const tarn::bench::ReceivedFrame &frame : sim_->Frames()) {
+        for (const tarn::bench::ReceivedFrame &frame : Sim().Frames()) {
             frames.emplace_back(frame.kind, frame.kind == RcrfSimulator::kJumpToBootloader ? -1 : frame.bytes[3]);
         }
         return frames;
     }
 
-    RcrfSimulator &Sim() { return *sim_; }
-    tarn::bench::SimPort &Port() { return *port_; }
     uint8_t module_ = 1;
-
-private:
-    std::unique_ptr<tarn::bench::SimPort> port_;
-    std::unique_ptr<RcrfSimulator> sim_;
 };
 
 using UpgradeRcrfSlow = UpgradeRcrfTest;

@@ -9,23 +9,12 @@ using namespace bench_test;
 using tarn::bench::RcrfSimulator;
 using Bytes = std::vector<uint8_t>;
 
-class RcrftbTest : public BenchTest {
+class RcrftbTest : public DeviceLineTest<RcrfSimulator> {
 protected:
     void SetUp() override {
         BenchTest::SetUp();
-        port_ = tarn::bench::SimPort::Create();
-        ASSERT_NE(port_, nullptr);
-        Bench().Settings().serial[0] = port_.get();
-        sim_ = std::make_unique<RcrfSimulator>(*port_, RcrfSimulator::Generation::Second, 1, 5);
-        ASSERT_EQ(0, sim_->Start());
+        Attach(0, RcrfSimulator::Generation::Second, 1, 5);
     }
-    void TearDown() override { sim_.reset(); }
-
-    RcrfSimulator &Sim() { return *sim_; }
-
-private:
-    std::unique_ptr<tarn::bench::SimPort> port_;
-    std::unique_ptr<RcrfSimulator> sim_;
 };
 
 using RcrftbSlow = RcrftbTest;
