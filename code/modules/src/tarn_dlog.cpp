@@ -15,6 +15,7 @@
 #include "tarn_console.h"
 #include "tarn_fdio.h"
 #include "tarn_numbered_file.h"
+#include "tarn_once_lines.h"
 #include "tarn_time.h"
 #include "tarn_unique_fd.h"
 
@@ -127,23 +128,16 @@ public:
             // A card put back must not be written over from its start: the next file has the next number.
             file_ = UniqueFd();
             name_[0] = '\0';
-            said_ = 0;
+            said_.ResetAll();
         }
     }
 
 private:
-    // True once per line until the next change.
-    bool FirstTime(Said line) {
-        const bool first = (said_ & line) == 0;
-        said_ |= line;
-        return first;
-    }
-
     // The card is its DCIM folder; another card (or the same one seen gone) makes every line new again.
     bool CardPresent() {
         struct stat card {};
         if (stat(kCardDirectory, &card) != 0) {
-            said_ = 0;
+            said_.ResetAll();
             cardDevice_ = 0;
             cardInode_ = 0;
             name_[0] = '\0';
@@ -152,7 +146,7 @@ private:
         if (card.st_dev != cardDevice_ || card.st_ino != cardInode_) {
             cardDevice_ = card.st_dev;
             cardInode_ = card.st_ino;
-            said_ = 0;
+            said_.ResetAll();
             name_[0] = '\0';
         }
         return true;
@@ -160,13 +154,13 @@ private:
 
     int PrepareDirectory() {
         if (access(kLogDirectory, F_OK) == 0) {
-            if (FirstTime(kSaidDetected)) {
+            if (said_.First(kSaidDetected)) {
                 TARN_INFO("SD card is detected.\n");
             }
             return 0;
         }
         if (mkdir(kLogDirectory, 0777) != 0) {
-            if (FirstTime(kSaidMkdir)) {
+            if (said_.First(kSaidMkdir)) {
                 TARN_SYSERR("mkdir");
             }
             return -1;
@@ -182,7 +176,7 @@ private:
         int number = NumberedFile_Next(kLogDirectory, kLogMarker, kLogNameChars, true);
         for (;; ++number) {
             snprintf(name_, sizeof(name_), "%s/dlog_%04d", kLogDirectory, number);
-            if (FirstTime(kSaidCreate) || strcmp(name_, lastCreated_) != 0) {
+            if (said_.First(kSaidCreate) || strcmp(name_, lastCreated_) != 0) {
                 TARN_INFO("create file %s.\n", name_);
                 snprintf(lastCreated_, sizeof(lastCreated_), "%s", name_);
             }
@@ -191,7 +185,7 @@ private:
                 return 0;
             }
             if (errno != EEXIST) {
-                if (FirstTime(kSaidOpen)) {
+                if (said_.First(kSaidOpen)) {
                     TARN_SYSERR("open");
                 }
                 return -1;
@@ -207,22 +201,22 @@ private:
         while (access(name_, W_OK) == 0) {
             const ssize_t count = read(device, buffer, sizeof(buffer));
             if (count < 0) {
-                if (FirstTime(kSaidRead)) {
+                if (said_.First(kSaidRead)) {
                     TARN_SYSERR("read");
                 }
                 Time_SleepUs(kIdleUs);
             } else if (count == 0) {
                 Time_SleepUs(kIdleUs);
             } else {
-                said_ &= ~static_cast<unsigned>(kSaidRead);
+                said_.Reset(kSaidRead);
                 const FdioResult written = Fdio_WriteAll(file_.Get(), buffer, static_cast<size_t>(count));
                 if (written.status != FdioStatus::Ok) {
                     errno = written.error;
-                    if (FirstTime(kSaidWrite)) {
+                    if (said_.First(kSaidWrite)) {
                         TARN_SYSERR("write");
                     }
                 } else {
-                    said_ &= ~static_cast<unsigned>(kSaidWrite);
+                    said_.Reset(kSaidWrite);
                     unsynced = true;
                 }
             }
@@ -238,7 +232,7 @@ private:
     UniqueFd file_;
     char name_[64] = {};
     char lastCreated_[64] = {};
-    unsigned said_ = 0;
+    tarn::OnceLines said_;
     dev_t cardDevice_ = 0;
     ino_t cardInode_ = 0;
 };

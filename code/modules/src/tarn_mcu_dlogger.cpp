@@ -21,6 +21,7 @@
 #include "tarn_fifo.h"
 #include "tarn_mutex.h"
 #include "tarn_numbered_file.h"
+#include "tarn_once_lines.h"
 #include "tarn_thread.h"
 #include "tarn_time.h"
 #include "tarn_uart.h"
@@ -61,8 +62,14 @@ void Usage() {
     fflush(stdout);
 }
 
-// The retry loops print each of these once until something changes: the card comes back, or a write succeeds.
-enum class Line : unsigned { OpenFailed = 1u << 0, Opened = 1u << 1, WriteFailed = 1u << 2 };
+// The retry loops print each of these once until something changes: the card comes back, or a write succeeds
+// (a read that worked, for the receive thread's line).
+enum Line : unsigned {
+    kLineOpenFailed = 1u << 0,
+    kLineOpened = 1u << 1,
+    kLineWriteFailed = 1u << 2,
+    kLineReadFailed = 1u << 3,
+};
 
 bool UnderCardMount(const char *dir) {
     const size_t length = strlen(kCardMount);
@@ -99,7 +106,7 @@ struct McuDlogger {
     Thread *pThread = nullptr;
 
     // Receive thread only.
-    bool readFailShown = false;
+    tarn::OnceLines receiveLines;
 
     // Written by the owner's thread (true while the file is open), read by the receive thread; an atomic flag
     // on its own, so no lock.
@@ -110,17 +117,9 @@ struct McuDlogger {
     int number = 0; // 0 until the first open succeeds, then fixed for the run
     char path[PATH_MAX] = {};
     bool cardGone = false;
-    unsigned shownLines = 0;
+    tarn::OnceLines shownLines;
     bool syncPending = false;
     uint32_t lastSyncMs = 0;
-
-    // True the first time a line is due since the last change.
-    bool FirstTime(Line line) {
-        const unsigned bit = static_cast<unsigned>(line);
-        const bool first = (shownLines & bit) == 0;
-        shownLines |= bit;
-        return first;
-    }
 };
 
 namespace {
@@ -153,9 +152,8 @@ void *McuDlogger_Thread(void *pArg) {
         const uint32_t wanted = full ? kBlock : std::min(room, kBlock);
         const int count = tarn::Cancellable([&] { return pUart->ReadTimeout(pUart, buffer, wanted, kReadTimeoutMs); });
         if (count < 0) {
-            if (!pLogger->readFailShown) {
+            if (pLogger->receiveLines.First(kLineReadFailed)) {
                 TARN_WARN("uart read fail.\n");
-                pLogger->readFailShown = true;
             }
             tarn::CancellableSleepUs(kReadFailurePauseUs);
             continue;
@@ -163,7 +161,7 @@ void *McuDlogger_Thread(void *pArg) {
         if (count == 0) {
             continue;
         }
-        pLogger->readFailShown = false;
+        pLogger->receiveLines.Reset(kLineReadFailed);
         // Looked at again: the card may have come back while the read waited, and the queue taken bytes out.
         if (pFifo->IsFull(pFifo) == 0) {
             pLogger->pMutex->Lock(pLogger->pMutex);
@@ -185,7 +183,7 @@ void SyncIfDue(McuDlogger &logger) {
     if (!logger.syncPending || Time_GetMs() - logger.lastSyncMs < kSyncIntervalMs) {
         return;
     }
-    if (fdatasync(logger.file.Get()) != 0 && logger.FirstTime(Line::WriteFailed)) {
+    if (fdatasync(logger.file.Get()) != 0 && logger.shownLines.First(kLineWriteFailed)) {
         TARN_SYSERR("fdatasync");
     }
     logger.syncPending = false;
@@ -205,7 +203,7 @@ int OpenLog(McuDlogger &logger) {
         fd = open(logger.path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     }
     if (fd < 0) {
-        if (logger.FirstTime(Line::OpenFailed)) {
+        if (logger.shownLines.First(kLineOpenFailed)) {
             TARN_SYSERR("open");
         }
         return -1;
@@ -213,7 +211,7 @@ int OpenLog(McuDlogger &logger) {
     logger.file = UniqueFd(fd);
     logger.recording = true;
     logger.number = number;
-    if (logger.FirstTime(Line::Opened)) {
+    if (logger.shownLines.First(kLineOpened)) {
         TARN_INFO("open file '%s' and begin to record log.\n", logger.path);
     }
     return 0;
@@ -286,7 +284,7 @@ void McuDlogger_Step(McuDlogger *pLogger) {
     }
     if (logger.cardGone) {
         logger.cardGone = false;
-        logger.shownLines = 0;
+        logger.shownLines.ResetAll();
     }
     const uint32_t queued = logger.pFifo->Len(logger.pFifo);
     if (queued == 0) {
@@ -306,7 +304,7 @@ void McuDlogger_Step(McuDlogger *pLogger) {
     }
     const FdioResult written = Fdio_WriteAll(logger.file.Get(), block, taken);
     if (written.status != FdioStatus::Ok) {
-        if (logger.FirstTime(Line::WriteFailed)) {
+        if (logger.shownLines.First(kLineWriteFailed)) {
             FDIO_REPORT(written);
         }
         CloseLog(logger);
@@ -314,7 +312,7 @@ void McuDlogger_Step(McuDlogger *pLogger) {
         return;
     }
     // Bytes reached the file: the next failure is news again.
-    logger.shownLines = 0;
+    logger.shownLines.ResetAll();
     logger.syncPending = true;
     SyncIfDue(logger);
 }
