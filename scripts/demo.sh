@@ -24,8 +24,9 @@ head -c 500 /dev/urandom >"$work/rc_demo.bin"
     head -c 3000 /dev/urandom
 } >"$work/fmu_super_demo.bin"
 
-# One tool on its own aircraft: what it shows, the simulator on /dev/ttyS0 with its knobs, the file the tool
-# gets ("-" for none), then the tool and its arguments.
+# One tool on its own aircraft: what it shows, the simulator (with its port, if not the usual one) and its
+# knobs, the file the tool gets ("-" for none), then the tool and its arguments. A tool that runs until it is
+# stopped gets limit=SECONDS in front.
 step() {
     local explanation=$1 simulator=$2 file=$3
     shift 3
@@ -36,6 +37,7 @@ step() {
         bench_options+=(--knob "$knob")
     done
     [[ $file == - ]] || bench_options+=(--file "$work/$file")
+    [[ -z ${limit:-} ]] || bench_options+=(--time-limit "$limit")
     printf '\n### %s\n$ %s\n' "$explanation" "$*"
     local start status=0
     start=$(date +%s%3N)
@@ -56,3 +58,7 @@ into the application. The mandated waits alone take 15 s." \
 step "The battery behind the second-generation flight controller: its firmware version, asked through the \
 pass-through flag (tarn-ops runs the library operations no tool calls)." \
     fmu-super - tarn-ops bms_getVer
+limit=2 step "The raw serial console on a microcontroller that prints two log lines, then is quiet for 400 ms, \
+over and over: each burst is one group of bytes, stamped with the time of day. The console runs until it is \
+stopped (here after 2 s, so its status is 128 + SIGTERM)." \
+    "mcu-log:1 burst=32 pause=400" - uart_debug -p 1 -r

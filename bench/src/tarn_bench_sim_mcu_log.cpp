@@ -40,6 +40,26 @@ void McuLogSimulator::HangUp() {
     hangUpRequested_ = true;
 }
 
+void McuLogSimulator::SetBursts(uint32_t bytes, uint32_t pauseMs) {
+    burstPauseMs_ = pauseMs;
+    burstBytes_ = bytes;
+}
+
+int McuLogSimulator::SetKnob(const std::string &name, const std::string &value) {
+    uint32_t number = 0;
+    if (KnobNumber(value, &number) != 0) {
+        return -1;
+    }
+    if (name == "burst") {
+        SetBursts(number, burstPauseMs_);
+    } else if (name == "pause") {
+        SetBursts(burstBytes_, number);
+    } else {
+        return -1;
+    }
+    return 0;
+}
+
 uint64_t McuLogSimulator::SentCount() const {
     std::lock_guard<std::mutex> hold(recordLock_);
     return sentCount_;
@@ -60,7 +80,8 @@ void McuLogSimulator::OnIdle() {
         Port().HangUp();
     }
     const auto now = std::chrono::steady_clock::now();
-    if (!started_ || paused_ || Port().HungUp()) {
+    const uint32_t burst = burstBytes_;
+    if (!started_ || paused_ || Port().HungUp() || (burst != 0 && now < quietUntil_)) {
         started_ = true;
         lastTick_ = now;
         return;
@@ -68,10 +89,19 @@ void McuLogSimulator::OnIdle() {
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - lastTick_).count();
     lastTick_ = now;
     owedMicroBytes_ += static_cast<uint64_t>(elapsed) * bytesPerSecond_;
-    const uint64_t due = std::min<uint64_t>(owedMicroBytes_ / 1000000u, kMaxStepBytes);
+    uint64_t due = std::min<uint64_t>(owedMicroBytes_ / 1000000u, kMaxStepBytes);
     owedMicroBytes_ = due == kMaxStepBytes ? 0 : owedMicroBytes_ % 1000000u;
     if (due == 0) {
         return;
+    }
+    if (burst != 0) {
+        burstLeft_ = burstLeft_ == 0 ? burst : burstLeft_;
+        due = std::min(due, burstLeft_);
+        burstLeft_ -= due;
+        if (burstLeft_ == 0) {
+            quietUntil_ = now + std::chrono::milliseconds(burstPauseMs_.load());
+            owedMicroBytes_ = 0;
+        }
     }
     uint8_t bytes[kMaxStepBytes];
     for (uint64_t index = 0; index < due; ++index) {

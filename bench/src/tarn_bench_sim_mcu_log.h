@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "tarn_bench_simulator.h"
@@ -39,6 +40,12 @@ public:
     void SetPaused(bool paused);
     // The line goes down for good: the simulator closes its side (the tool reads end of file from then on).
     void HangUp();
+    // A chatty, then quiet microcontroller: bursts of this many bytes at the rate, each followed by pauseMs of
+    // quiet in which no bytes accrue (0 bytes: a steady stream).
+    void SetBursts(uint32_t bytes, uint32_t pauseMs);
+
+    // tarn-bench --knob: burst=BYTES, pause=MS.
+    int SetKnob(const std::string &name, const std::string &value) override;
 
     // Totals so far: bytes the line took, and bytes generated that it could not take.
     uint64_t SentCount() const;
@@ -54,12 +61,16 @@ private:
     const uint32_t bytesPerSecond_;
     std::atomic<bool> paused_{false};
     std::atomic<bool> hangUpRequested_{false};
+    std::atomic<uint32_t> burstBytes_{0};
+    std::atomic<uint32_t> burstPauseMs_{0};
 
     // Simulator thread only.
     bool started_ = false;
     std::chrono::steady_clock::time_point lastTick_{};
     uint64_t owedMicroBytes_ = 0; // bytes due, times 1,000,000: pacing without rounding drift
     uint64_t nextOffset_ = 0;
+    uint64_t burstLeft_ = 0; // of the burst on the line; 0 before the next one
+    std::chrono::steady_clock::time_point quietUntil_{};
 
     mutable std::mutex recordLock_;
     // Guarded by recordLock_: written by the simulator thread, read by the others.

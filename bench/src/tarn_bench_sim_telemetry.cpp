@@ -167,9 +167,6 @@ std::vector<TelemetrySimulator::Sent> TelemetrySimulator::SentFrames() const {
 }
 
 int TelemetrySimulator::SetKnob(const std::string &name, const std::string &value) {
-    char *end = nullptr;
-    const unsigned long number = strtoul(value.c_str(), &end, 0);
-    const bool isNumber = !value.empty() && *end == '\0';
     if (name == "battery") {
         if (value != "answer" && value != "refuse" && value != "silent") {
             return -1;
@@ -177,10 +174,10 @@ int TelemetrySimulator::SetKnob(const std::string &name, const std::string &valu
         SetBattery(value == "answer" ? Battery::Answer : value == "refuse" ? Battery::Refuse : Battery::Silent);
         return 0;
     }
-    if (!isNumber) {
+    uint32_t n = 0;
+    if (KnobNumber(value, &n) != 0) {
         return -1;
     }
-    const uint32_t n = static_cast<uint32_t>(number);
     if (name == "silent") {
         SetStreaming(n == 0);
     } else if (name == "saturate") {

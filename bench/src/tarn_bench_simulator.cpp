@@ -3,6 +3,7 @@
 #include "tarn_bench_report.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -17,6 +18,16 @@ constexpr int kPollMs = 20;
 constexpr int kDevicePriority = -10;
 
 } // namespace
+
+int Simulator::KnobNumber(const std::string &value, uint32_t *number) {
+    char *end = nullptr;
+    const unsigned long parsed = strtoul(value.c_str(), &end, 0);
+    if (value.empty() || *end != '\0') {
+        return -1;
+    }
+    *number = static_cast<uint32_t>(parsed);
+    return 0;
+}
 
 int Simulator::Start() {
     if (thread_.joinable()) {

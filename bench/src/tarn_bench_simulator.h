@@ -87,6 +87,9 @@ public:
     }
 
 protected:
+    // A knob's value as a whole number (decimal, 0x hex or 0 octal, in full); 0, or -1 when it is none.
+    static int KnobNumber(const std::string &value, uint32_t *number);
+
     virtual void OnBytes(const uint8_t *bytes, size_t count) = 0;
     virtual void OnIdle() {}
 

@@ -39,7 +39,9 @@ const std::vector<SimulatorKind> &SimulatorKinds() {
          [](SimPort &port) -> std::unique_ptr<Simulator> {
              return std::make_unique<RcrfSimulator>(port, RcrfSimulator::Generation::First, 2, 2);
          }},
-        {"mcu-log", 1, "microcontroller printing a numbered log at 11520 bytes/s, dropping what the line cannot take",
+        {"mcu-log", 1,
+         "microcontroller printing a numbered log at 11520 bytes/s, dropping what the line cannot take; knobs: "
+         "burst=BYTES, pause=MS (bursts of BYTES, each followed by MS of quiet)",
          [](SimPort &port) -> std::unique_ptr<Simulator> { return std::make_unique<McuLogSimulator>(port); }},
         {"fmu-super", 0,
          "second-generation flight controller (application, bootloader) and, behind its flag, battery, IMU, flow, "

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "tarn_bench_namespace.h"
 #include "tarn_bench_sim_mcu_log.h"
@@ -99,6 +100,41 @@ TEST_F(McuLogSourceTest, NeverWaitsForAReaderThatDoesNotKeepUpAndPausesOnRequest
     EXPECT_EQ("", ReadFor(200ms));
     EXPECT_EQ(pausedAt, fast.SentCount() + fast.DroppedCount());
     fast.Stop();
+}
+
+TEST_F(McuLogSourceTest, SendsBurstsSeparatedByQuietThatLetsNothingAccrue) {
+    EXPECT_EQ(-1, source_->SetKnob("pause", "300ms"));
+    EXPECT_EQ(-1, source_->SetKnob("speed", "1"));
+    ASSERT_EQ(0, source_->SetKnob("burst", "40"));
+    ASSERT_EQ(0, source_->SetKnob("pause", "300"));
+    ASSERT_EQ(0, source_->Start());
+    std::string received = ReadFor(1100ms);
+    source_->Stop();
+    received += ReadFor(100ms);
+
+    // Chunks less than 150 ms apart belong to one burst.
+    std::vector<uint64_t> bursts;
+    std::vector<Clock::time_point> starts;
+    Clock::time_point last{};
+    uint64_t offset = 0;
+    for (const tarn::bench::SentChunk &chunk : source_->Sent()) {
+        EXPECT_EQ(offset, chunk.offset) << "the stream goes on where the last burst ended";
+        offset += chunk.count;
+        if (bursts.empty() || chunk.at - last >= 150ms) {
+            bursts.push_back(0);
+            starts.push_back(chunk.at);
+        }
+        bursts.back() += chunk.count;
+        last = chunk.at;
+    }
+    ASSERT_GE(bursts.size(), 3u);
+    ASSERT_LE(bursts.size(), 5u);
+    for (size_t index = 0; index + 1 < bursts.size(); ++index) {
+        EXPECT_EQ(40u, bursts[index]) << index;
+        EXPECT_GE(starts[index + 1] - starts[index], 300ms) << index;
+    }
+    EXPECT_EQ(source_->SentCount(), received.size());
+    EXPECT_EQ(0u, source_->DroppedCount());
 }
 
 } // namespace
