@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds tarn and the bench, installs them into build/demo-install and runs the bench demo, then the upgraders
-# whose devices share the first serial line, each in a scenario of its own.
+# whose devices share the first serial line and the raw serial console, each in a scenario of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
