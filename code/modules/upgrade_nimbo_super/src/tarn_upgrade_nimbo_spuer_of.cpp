@@ -16,7 +16,6 @@ enum Target : uint32_t {
 constexpr uint8_t kFlowDeviceId = 2;
 constexpr uint8_t kEscDeviceBase = 4;
 
-constexpr uint32_t kFlagCode = 0x0F000000 | 0x11;
 constexpr uint32_t kTargetCodeBase = 0x0F000100;
 constexpr uint8_t kEnterBoot = 0x10;
 constexpr uint8_t kSetAppInfo = 0x03;
@@ -57,7 +56,7 @@ int Command(uint8_t command, const uint8_t *data, uint8_t length) {
 }
 
 int of_setFlag(uint8_t flag) {
-    return SuperFrame_SetFlag(&link, kFlagCode, flag);
+    return SuperFrame_SetFlag(&link, kSuperFlagCode, flag);
 }
 
 int of_enterBoot() {
@@ -127,7 +126,7 @@ uint32_t Version(const uint8_t *data) {
 
 int GetVersion(uint32_t *version) {
     // The refusal names 8 although the reply carries 4: the line is kept as the devices' tools know it.
-    const SuperQuery query{kFlagCode, Code(kGetVersion), kGetVersion, 4, 8, true, kCommandWaitS, Version};
+    const SuperQuery query{kSuperFlagCode, Code(kGetVersion), kGetVersion, 4, 8, true, kCommandWaitS, Version};
     return SuperFrame_Query(&link, query, version);
 }
 

@@ -9,8 +9,6 @@
 namespace {
 
 constexpr uint8_t kDeviceId = 3;
-constexpr uint32_t kCodeBase = 0x0F000000;
-constexpr uint32_t kFlagCode = kCodeBase | 0x11;
 constexpr uint8_t kEnterBootload = 0x10;
 constexpr uint8_t kRequest = 0x07;
 constexpr uint8_t kErase = 0x08;
@@ -28,33 +26,30 @@ SuperLink link{kDeviceId, SuperFrame_CrcCcitt, 5000, 10, nullptr, 0, {}, {}};
 FirmwareImage image;
 uint32_t progress = 0;
 
-constexpr uint32_t Code(uint8_t command) {
-    return kCodeBase | command;
-}
-
 int bms_setFlag(uint8_t flag) {
-    return SuperFrame_SetFlag(&link, kFlagCode, flag);
+    return SuperFrame_SetFlag(&link, kSuperFlagCode, flag);
 }
 
 int bms_enterBootload() {
-    return SuperFrame_Command(&link, Code(kEnterBootload), kEnterBootload, kBootEntryCode, sizeof kBootEntryCode);
+    return SuperFrame_Command(&link, SuperFrame_Code(kEnterBootload), kEnterBootload, kBootEntryCode,
+                              sizeof kBootEntryCode);
 }
 
 int bms_request() {
-    return SuperFrame_Command(&link, Code(kRequest), kRequest, nullptr, 0);
+    return SuperFrame_Command(&link, SuperFrame_Code(kRequest), kRequest, nullptr, 0);
 }
 
 int bms_erase() {
-    return SuperFrame_Command(&link, Code(kErase), kErase, nullptr, 0);
+    return SuperFrame_Command(&link, SuperFrame_Code(kErase), kErase, nullptr, 0);
 }
 
 int bms_program() {
-    const SuperProgram program{Code(kProgram), kProgram, link.replyWaitS, false, 0, 0, 0};
+    const SuperProgram program{SuperFrame_Code(kProgram), kProgram, link.replyWaitS, false, 0, 0, 0};
     return SuperFrame_Program(&link, program, image.bytes.get(), image.size, &progress);
 }
 
 int bms_runToApp() {
-    return SuperFrame_RunToApp(&link, Code(kRunToApp), kFlagCode);
+    return SuperFrame_RunToApp(&link, SuperFrame_Code(kRunToApp), kSuperFlagCode);
 }
 
 constexpr DeviceStep kSteps[] = {
@@ -101,7 +96,7 @@ uint32_t Percent(const uint8_t *data) {
 }
 
 SuperQuery Query(uint8_t command, uint8_t length, uint32_t (*read)(const uint8_t *)) {
-    return {kFlagCode, Code(command), command, length, length, false, link.replyWaitS, read};
+    return {kSuperFlagCode, SuperFrame_Code(command), command, length, length, false, link.replyWaitS, read};
 }
 
 } // namespace

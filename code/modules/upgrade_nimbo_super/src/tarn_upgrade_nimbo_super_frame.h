@@ -18,6 +18,14 @@ inline constexpr uint8_t kSuperMaxData = 240;
 inline constexpr size_t kSuperFrameCrcOffset = 246;
 inline constexpr size_t kSuperCarrierFrameOffset = 6;
 inline constexpr uint8_t kSuperNack = 0xFE;
+// Request words: the battery's and IMU's are this base with the command in the low byte; the flight
+// controller's pass-through switch is the base with 0x11 for every module.
+inline constexpr uint32_t kSuperCodeBase = 0x0F000000;
+inline constexpr uint32_t kSuperFlagCode = kSuperCodeBase | 0x11;
+
+constexpr uint32_t SuperFrame_Code(uint8_t command) {
+    return kSuperCodeBase | command;
+}
 
 using SuperFrameCrc = uint16_t (*)(const uint8_t *bytes, size_t count);
 

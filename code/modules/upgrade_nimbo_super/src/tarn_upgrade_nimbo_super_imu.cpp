@@ -9,8 +9,6 @@
 namespace {
 
 constexpr uint8_t kDeviceId = 1;
-constexpr uint32_t kCodeBase = 0x0F000000;
-constexpr uint32_t kFlagCode = kCodeBase | 0x11;
 constexpr uint8_t kPrepare = 0x10;
 constexpr uint8_t kErase = 0x08;
 constexpr uint8_t kProgram = 0x09;
@@ -22,29 +20,25 @@ SuperLink link{kDeviceId, SuperFrame_CrcCcitt, 5000, 10, nullptr, 0, {}, {}};
 FirmwareImage image;
 uint32_t progress = 0;
 
-constexpr uint32_t Code(uint8_t command) {
-    return kCodeBase | command;
-}
-
 int imu_setFlag(uint8_t flag) {
-    return SuperFrame_SetFlag(&link, kFlagCode, flag);
+    return SuperFrame_SetFlag(&link, kSuperFlagCode, flag);
 }
 
 int imu_prepare() {
-    return SuperFrame_Command(&link, Code(kPrepare), kPrepare, nullptr, 0);
+    return SuperFrame_Command(&link, SuperFrame_Code(kPrepare), kPrepare, nullptr, 0);
 }
 
 int imu_erase() {
-    return SuperFrame_Command(&link, Code(kErase), kErase, nullptr, 0);
+    return SuperFrame_Command(&link, SuperFrame_Code(kErase), kErase, nullptr, 0);
 }
 
 int imu_program() {
-    const SuperProgram program{Code(kProgram), kProgram, link.replyWaitS, false, 0, 0, 0};
+    const SuperProgram program{SuperFrame_Code(kProgram), kProgram, link.replyWaitS, false, 0, 0, 0};
     return SuperFrame_Program(&link, program, image.bytes.get(), image.size, &progress);
 }
 
 int imu_runToApp() {
-    return SuperFrame_RunToApp(&link, Code(kRunToApp), kFlagCode);
+    return SuperFrame_RunToApp(&link, SuperFrame_Code(kRunToApp), kSuperFlagCode);
 }
 
 // The device takes its application information from the image itself: the step is announced, nothing sent.
@@ -90,7 +84,8 @@ int imu_upgrade(const char *path) {
 }
 
 int imu_GetVer(uint32_t *version) {
-    const SuperQuery query{kFlagCode, Code(kGetVersion), kGetVersion, 8, 8, false, link.replyWaitS, FirmwareVersion};
+    const SuperQuery query{kSuperFlagCode, SuperFrame_Code(kGetVersion), kGetVersion, 8, 8, false, link.replyWaitS,
+                           FirmwareVersion};
     return SuperFrame_Query(&link, query, version);
 }
 
