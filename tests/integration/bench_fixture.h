@@ -46,6 +46,15 @@ inline std::unique_ptr<tarn::bench::SimPort> MakeLine() {
     return tarn::bench::SimPort::CreateOnDevices(devices.substr(0, comma), devices.substr(comma + 1));
 }
 
+// A test image whose bytes differ from their neighbours': byte i is i * step + first, modulo 256.
+inline std::vector<uint8_t> TestImage(size_t size, unsigned step, unsigned first) {
+    std::vector<uint8_t> image(size);
+    for (size_t index = 0; index < size; ++index) {
+        image[index] = static_cast<uint8_t>(index * step + first);
+    }
+    return image;
+}
+
 struct ToolRun {
     tarn::bench::ToolStatus status;
     int exitStatus = -1; // the code, 128 + signal when killed, -1 when the tool did not start

@@ -23,20 +23,15 @@ const char kSiblingsStopped[] = "-9 AirLinkRelay\n-9 media_srv.out\n";
 constexpr auto kOneRunLimit = 60s;
 
 Bytes Image(size_t size) {
-    Bytes image(size);
-    for (size_t index = 0; index < size; ++index) {
-        image[index] = static_cast<uint8_t>(index * 13 + 1);
-    }
-    return image;
+    return TestImage(size, 13, 1);
 }
 
 // The console from the begin line to the end of a run whose sync needed a drain only.
 std::string HealthyRun(const std::string &path, size_t size, const std::string &progress,
                        const std::string &verifyLines = "") {
-    return InfoLine("begin to upgrade file='" + path + "' size=" + std::to_string(size) + " to firmware.\n") +
-           InfoLine("step 1: reboot fmu.\n") + InfoLine("step 2: bootload sync.\n") + WarnLine("read timeout.\n") +
-           InfoLine("step 3: erase flash.\n") + InfoLine("step 4: program flash\n") + progress + "\n" +
-           InfoLine("step 5: verify flash.\n") + verifyLines + InfoLine("step 6: reboot fmu.\n");
+    return BeginLine(path, size) + InfoLine("step 1: reboot fmu.\n") + InfoLine("step 2: bootload sync.\n") +
+           WarnLine("read timeout.\n") + InfoLine("step 3: erase flash.\n") + InfoLine("step 4: program flash\n") +
+           progress + "\n" + InfoLine("step 5: verify flash.\n") + verifyLines + InfoLine("step 6: reboot fmu.\n");
 }
 
 class UpgradeFmuTest : public DeviceLineTest<FmuBootloaderSimulator> {

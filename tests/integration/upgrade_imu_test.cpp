@@ -15,15 +15,7 @@ const char kSiblingsStopped[] = "-9 AirLinkRelay\n-9 media_srv.out\n";
 constexpr auto kRunLimit = 60s;
 
 Bytes Image(size_t size) {
-    Bytes image(size);
-    for (size_t index = 0; index < size; ++index) {
-        image[index] = static_cast<uint8_t>(index * 7 + 3);
-    }
-    return image;
-}
-
-std::string Begin(const std::string &path, size_t size) {
-    return InfoLine("begin to upgrade file='" + path + "' size=" + std::to_string(size) + " to firmware.\n");
+    return TestImage(size, 7, 3);
 }
 
 std::string HealthyRun(const std::string &progress) {
@@ -65,7 +57,7 @@ TEST_F(UpgradeImuTest, Programs240BytesAsTwoBlocksWritesAppInfoAndRuns) {
     const ToolRun run = Run("upgrade_imu", {"imu.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Begin("imu.bin", 240) + HealthyRun("\r50.0% \r100.0% "), WithoutLocations(run.out));
+    EXPECT_EQ(BeginLine("imu.bin", 240) + HealthyRun("\r50.0% \r100.0% "), WithoutLocations(run.out));
     EXPECT_EQ(kSiblingsStopped, Bench().KillallLog());
     EXPECT_TRUE(Sim().Complaints().empty());
 
@@ -107,7 +99,7 @@ TEST_F(UpgradeImuTest, SkipsRefusedAcknowledgementsAndTelemetry) {
     const ToolRun run = Run("upgrade_imu", {"imu.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Begin("imu.bin", 500) + HealthyRun("\r33.3% \r66.7% \r100.0% "), WithoutLocations(run.out));
+    EXPECT_EQ(BeginLine("imu.bin", 500) + HealthyRun("\r33.3% \r66.7% \r100.0% "), WithoutLocations(run.out));
     EXPECT_EQ(720u, Sim().Programmed().size());
 }
 
@@ -136,7 +128,7 @@ TEST_F(UpgradeImuSlow, ThreeLostAcksAreRetriedTheFourthFailsTheRunAndTheSecondRu
     const std::string firstRun = InfoLine("step 1: prepare.\n") + InfoLine("step 2: erase flash.\n") +
                                  InfoLine("step 3: program flash\n") + lost + lost + lost + lost +
                                  ErrorLine("send data but no ack.\n") + ErrorLine("program fail.\n");
-    EXPECT_EQ(Begin("imu.bin", 240) + firstRun + WarnLine("upgrade imu fail and try it again.\n") +
+    EXPECT_EQ(BeginLine("imu.bin", 240) + firstRun + WarnLine("upgrade imu fail and try it again.\n") +
                   HealthyRun("\r50.0% \r100.0% "),
               WithoutLocations(run.out));
     EXPECT_EQ((std::vector<uint8_t>{1, 0, 1, 0}), FlagValues(4));
@@ -161,7 +153,7 @@ TEST_F(UpgradeImuSlow, SilentImuFailsBothRuns) {
     const std::string failedRun = InfoLine("step 1: prepare.\n") + WarnLine("read timeout.\n") +
                                   WarnLine("recv data fail.\n") + ErrorLine("send data but no ack.\n") +
                                   ErrorLine("prepare fail.\n");
-    EXPECT_EQ(Begin("imu.bin", 240) + failedRun + WarnLine("upgrade imu fail and try it again.\n") + failedRun +
+    EXPECT_EQ(BeginLine("imu.bin", 240) + failedRun + WarnLine("upgrade imu fail and try it again.\n") + failedRun +
                   ErrorLine("upgrade imu fail.\n"),
               WithoutLocations(run.out));
 }
@@ -175,7 +167,7 @@ TEST_F(UpgradeImuSlow, TelemetryThatNeverFallsSilentEndsEachWaitAfterTenSeconds)
     EXPECT_EQ(255, run.exitStatus);
     const std::string failedRun = InfoLine("step 1: prepare.\n") + ErrorLine("ack timeout.\n") +
                                   ErrorLine("send data but no ack.\n") + ErrorLine("prepare fail.\n");
-    EXPECT_EQ(Begin("imu.bin", 240) + failedRun + WarnLine("upgrade imu fail and try it again.\n") + failedRun +
+    EXPECT_EQ(BeginLine("imu.bin", 240) + failedRun + WarnLine("upgrade imu fail and try it again.\n") + failedRun +
                   ErrorLine("upgrade imu fail.\n"),
               WithoutLocations(run.out));
     // Two waits of 10 s, two 500 ms flag pauses and the 1 s pause between the runs.

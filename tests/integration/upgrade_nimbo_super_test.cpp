@@ -18,15 +18,7 @@ constexpr uint8_t kImu = 1;
 constexpr uint8_t kFlow = 2;
 
 Bytes Image(size_t size) {
-    Bytes image(size);
-    for (size_t index = 0; index < size; ++index) {
-        image[index] = static_cast<uint8_t>(index * 7 + 3);
-    }
-    return image;
-}
-
-std::string Begin(const std::string &path, size_t size) {
-    return InfoLine("begin to upgrade file='" + path + "' size=" + std::to_string(size) + " to firmware.\n");
+    return TestImage(size, 7, 3);
 }
 
 class SuperDeviceTest : public DeviceLineTest<FmuSuperSimulator> {
@@ -88,7 +80,7 @@ TEST_F(SuperDeviceTest, BatteryImageGoesIn240ByteChunksPastNacksForeignAndCorrup
     EXPECT_NE(std::string::npos, out.find(ErrorLine("Error device ID 0x43\n") + WarnLine("received error frame.\n")));
     EXPECT_NE(std::string::npos, out.find(WarnLine("received error packet.\n")));
     EXPECT_EQ(std::string::npos, out.find("fail")) << out;
-    EXPECT_EQ(0u, out.rfind(Begin("bms.bin", 481) + InfoLine("step 1: enter bootload.\n"), 0)) << out;
+    EXPECT_EQ(0u, out.rfind(BeginLine("bms.bin", 481) + InfoLine("step 1: enter bootload.\n"), 0)) << out;
     EXPECT_TRUE(Sim().Complaints().empty());
 }
 

@@ -15,15 +15,7 @@ using Device = FlowBatterySimulator::Device;
 constexpr auto kRunLimit = 60s;
 
 Bytes Image(size_t size) {
-    Bytes image(size);
-    for (size_t index = 0; index < size; ++index) {
-        image[index] = static_cast<uint8_t>(index * 11 + 5);
-    }
-    return image;
-}
-
-std::string Begin(const std::string &path, size_t size) {
-    return InfoLine("begin to upgrade file='" + path + "' size=" + std::to_string(size) + " to firmware.\n");
+    return TestImage(size, 11, 5);
 }
 
 class DeviceUpgradeTest : public DeviceLineTest<FlowBatterySimulator> {
@@ -90,7 +82,7 @@ TEST_F(UpgradeOfTest, Programs240BytesAsTwoBlocksTheLastWithItsOwnCode) {
     const ToolRun run = Run("upgrade_of", {"of.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Begin("of.bin", 240) + OfRun("\r50.0% \r100.0% "), WithoutLocations(run.out));
+    EXPECT_EQ(BeginLine("of.bin", 240) + OfRun("\r50.0% \r100.0% "), WithoutLocations(run.out));
     Bytes padded = Image(240);
     padded.resize(480, 0x00);
     EXPECT_EQ(padded, Sim().Programmed());
@@ -108,7 +100,7 @@ TEST_F(UpgradeOfTest, A100ByteImageIsOneLastBlockAndShortAckCodesCount) {
     const ToolRun run = Run("upgrade_of", {"of.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Begin("of.bin", 100) + OfRun("\r100.0% "), WithoutLocations(run.out));
+    EXPECT_EQ(BeginLine("of.bin", 100) + OfRun("\r100.0% "), WithoutLocations(run.out));
     EXPECT_EQ(240u, Sim().AnnouncedLength());
     EXPECT_EQ(std::vector<uint32_t>{0x0F01010A}, Codes(FlowBatterySimulator::kData));
 }
@@ -119,7 +111,7 @@ TEST_F(UpgradeOfTest, StopsAtTheFirstRefusedBlockInOneRun) {
     const ToolRun run = Run("upgrade_of", {"of.bin"}, kRunLimit);
 
     EXPECT_EQ(255, run.exitStatus);
-    EXPECT_EQ(Begin("of.bin", 240) + OfStepsUpToProgram() + WarnLine("read timeout.\n") +
+    EXPECT_EQ(BeginLine("of.bin", 240) + OfStepsUpToProgram() + WarnLine("read timeout.\n") +
                   WarnLine("recv data fail.\n") + ErrorLine("send data but no ack.\n") +
                   ErrorLine("program flash fail.\n") + ErrorLine("upgrade of fail.\n"),
               WithoutLocations(run.out));
@@ -133,7 +125,7 @@ TEST_F(UpgradeOfTest, AVerifyMismatchEndsTheOnlyRunWithFlagZero) {
     const ToolRun run = Run("upgrade_of", {"of.bin"}, kRunLimit);
 
     EXPECT_EQ(255, run.exitStatus);
-    EXPECT_EQ(Begin("of.bin", 240) + OfStepsUpToProgram() + "\r50.0% \r100.0% \n" +
+    EXPECT_EQ(BeginLine("of.bin", 240) + OfStepsUpToProgram() + "\r50.0% \r100.0% \n" +
                   InfoLine("step 6: verify flash.\n") + WarnLine("read timeout.\n") + WarnLine("recv data fail.\n") +
                   ErrorLine("send data but no ack.\n") + ErrorLine("verify flash fail.\n") +
                   ErrorLine("upgrade of fail.\n"),
@@ -154,7 +146,7 @@ TEST_F(UpgradeBmsTest, Programs500BytesAsBlocksOf240240And20) {
     const ToolRun run = Run("upgrade_bms", {"bms.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Begin("bms.bin", 500) + BmsRun("\r48.0% \r96.0% \r100.0% "), WithoutLocations(run.out));
+    EXPECT_EQ(BeginLine("bms.bin", 500) + BmsRun("\r48.0% \r96.0% \r100.0% "), WithoutLocations(run.out));
     EXPECT_EQ(image, Sim().Programmed());
     EXPECT_TRUE(Sim().Running());
     EXPECT_EQ((std::vector<uint8_t>{1, 0}), FlagValues(2));
@@ -179,7 +171,7 @@ TEST_F(UpgradeBmsSlow, UnansweredEntryGoesOnAndLostAcksAreRetriedThrice) {
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
     const std::string lost = LostAck();
-    EXPECT_EQ(Begin("bms.bin", 300) + InfoLine("step 1: enter bootload.\n") + WarnLine("read timeout.\n") +
+    EXPECT_EQ(BeginLine("bms.bin", 300) + InfoLine("step 1: enter bootload.\n") + WarnLine("read timeout.\n") +
                   WarnLine("recv data fail.\n") + ErrorLine("send data but no ack.\n") +
                   WarnLine("enter bootload fail and try it again.\n") + InfoLine("step 2: request upgrade.\n") +
                   InfoLine("step 3: erase flash.\n") + InfoLine("step 4: program flash.\n") + lost + lost + lost +
@@ -200,7 +192,7 @@ TEST_F(UpgradeBmsSlow, TheFourthLostAckEndsTheRunWithAWarningAndTheSecondRunProg
                                   InfoLine("step 3: erase flash.\n") + InfoLine("step 4: program flash.\n") + lost +
                                   lost + lost + lost + WarnLine("send data but no ack.\n") +
                                   ErrorLine("program flash fail.\n");
-    EXPECT_EQ(Begin("bms.bin", 300) + failedRun + WarnLine("upgrade bms fail and try it again.\n") +
+    EXPECT_EQ(BeginLine("bms.bin", 300) + failedRun + WarnLine("upgrade bms fail and try it again.\n") +
                   BmsRun("\r80.0% \r100.0% "),
               WithoutLocations(run.out));
     EXPECT_EQ((std::vector<uint8_t>{1, 0, 1, 0}), FlagValues(4));

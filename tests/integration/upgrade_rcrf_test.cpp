@@ -15,15 +15,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr auto kRunLimit = 60s;
 
 Bytes Image(size_t size) {
-    Bytes image(size);
-    for (size_t index = 0; index < size; ++index) {
-        image[index] = static_cast<uint8_t>(index * 13 + 1);
-    }
-    return image;
-}
-
-std::string Begin(const std::string &path, size_t size) {
-    return InfoLine("begin to upgrade file='" + path + "' size=" + std::to_string(size) + " to firmware.\n");
+    return TestImage(size, 13, 1);
 }
 
 const std::string kUpToProgram = InfoLine("step 1: jump to bootload.\n") + InfoLine("step 2: request upgrade.\n") +
@@ -70,7 +62,7 @@ TEST_F(UpgradeRcrfTest, Programs500BytesInFramesOf240240And20SkippingAcksThatAre
     const ToolRun run = Run("upgrade_rc", {"rc.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Begin("rc.bin", 500) + HealthyRun("\r48.0%\r96.0%\r100.0%"), WithoutLocations(run.out));
+    EXPECT_EQ(BeginLine("rc.bin", 500) + HealthyRun("\r48.0%\r96.0%\r100.0%"), WithoutLocations(run.out));
     EXPECT_EQ("txlinkstate\n", Bench().KillallLog());
     EXPECT_EQ(image, Sim().Programmed(module_));
     EXPECT_EQ(500u, Sim().AnnouncedSize(module_));
@@ -100,7 +92,7 @@ TEST_F(UpgradeRcrfTest, A480ByteImageIsTwoPlainFramesWithoutALastOne) {
     const ToolRun run = Run("upgrade_rc", {"rc.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Begin("rc.bin", 480) + HealthyRun("\r50.0%\r100.0%"), WithoutLocations(run.out));
+    EXPECT_EQ(BeginLine("rc.bin", 480) + HealthyRun("\r50.0%\r100.0%"), WithoutLocations(run.out));
     EXPECT_EQ(2u, Sim().FramesOfKind(RcrfSimulator::kProgram).size());
     EXPECT_TRUE(Sim().FramesOfKind(RcrfSimulator::kProgramLast).empty());
     EXPECT_EQ(Image(480), Sim().Programmed(module_));
@@ -129,7 +121,7 @@ TEST_F(UpgradeRcrfTest, ResendsAFrameWhoseAckWasLostUnderItsOwnSequence) {
     const ToolRun run = Run("upgrade_rc", {"rc.bin"}, kRunLimit);
 
     EXPECT_EQ(0, run.exitStatus) << run.out;
-    EXPECT_EQ(Begin("rc.bin", 300) +
+    EXPECT_EQ(BeginLine("rc.bin", 300) +
                   HealthyRun(kSilence + WarnLine("send data but no ack, try it again.\n") + "\r80.0%\r100.0%"),
               WithoutLocations(run.out));
     const std::vector<tarn::bench::ReceivedFrame> program = Sim().FramesOfKind(RcrfSimulator::kProgram);
@@ -161,7 +153,7 @@ TEST_F(UpgradeRcrfSlow, AFrameLostTwiceFailsTheRunAndTheSecondRunNumbersOn) {
     EXPECT_EQ(0, run.exitStatus) << run.out;
     const std::string failedRun = kUpToProgram + kSilence + WarnLine("send data but no ack, try it again.\n") +
                                   kSilence + ErrorLine("send data but no ack.\n") + ErrorLine("program flash fail.\n");
-    EXPECT_EQ(Begin("rc.bin", 300) + failedRun + WarnLine("upgrade rcrf fail and try it again.\n") +
+    EXPECT_EQ(BeginLine("rc.bin", 300) + failedRun + WarnLine("upgrade rcrf fail and try it again.\n") +
                   HealthyRun("\r80.0%\r100.0%"),
               WithoutLocations(run.out));
     using RS = RcrfSimulator;
@@ -191,7 +183,7 @@ TEST_F(UpgradeRcrfSlow, ASilentModuleFailsBothRuns) {
     EXPECT_EQ(255, run.exitStatus);
     const std::string failedRun = InfoLine("step 1: jump to bootload.\n") + InfoLine("step 2: request upgrade.\n") +
                                   kSilence + ErrorLine("send msg but no ack.\n") + ErrorLine("request upgrade fail.\n");
-    EXPECT_EQ(Begin("rc.bin", 100) + failedRun + WarnLine("upgrade rcrf fail and try it again.\n") + failedRun +
+    EXPECT_EQ(BeginLine("rc.bin", 100) + failedRun + WarnLine("upgrade rcrf fail and try it again.\n") + failedRun +
                   ErrorLine("upgrade rcrf fail.\n"),
               WithoutLocations(run.out));
 }
@@ -206,7 +198,7 @@ TEST_F(UpgradeRcrfSlow, AModuleThatNeverFallsQuietEndsEachWaitAfterTenSeconds) {
     const std::string failedRun = InfoLine("step 1: jump to bootload.\n") + InfoLine("step 2: request upgrade.\n") +
                                   ErrorLine("invalid ack\n") + ErrorLine("send msg but no ack.\n") +
                                   ErrorLine("request upgrade fail.\n");
-    EXPECT_EQ(Begin("rc.bin", 100) + failedRun + WarnLine("upgrade rcrf fail and try it again.\n") + failedRun +
+    EXPECT_EQ(BeginLine("rc.bin", 100) + failedRun + WarnLine("upgrade rcrf fail and try it again.\n") + failedRun +
                   ErrorLine("upgrade rcrf fail.\n"),
               WithoutLocations(run.out));
     // Two runs of a one-second bootloader start and a ten-second wait.

@@ -20,10 +20,7 @@ protected:
 using RcrftbSlow = RcrftbTest;
 
 TEST_F(RcrftbTest, A480ByteImageEndsWithAFullLastFrame) {
-    Bytes image(480);
-    for (size_t index = 0; index < image.size(); ++index) {
-        image[index] = static_cast<uint8_t>(index * 13 + 1);
-    }
+    const Bytes image = TestImage(480, 13, 1);
     PlaceFile("rc.bin", image);
     const ToolRun run = Run("tarn-ops", {"rc_upgrade", "rc.bin"}, 60s);
 
