@@ -39,7 +39,8 @@ constexpr uint8_t kAppInfo[4] = {0, 0, 0, 0};
 
 SuperLink link{kFlowDeviceId, SuperFrame_CrcWords, 3000, kCommandWaitS, nullptr, 0, {}, {}};
 FirmwareImage image;
-uint32_t progress = 0;
+// Written by the upgrade, read by a progress reader that may run on another thread.
+std::atomic<uint32_t> progress{0};
 uint32_t target = kOpticalFlow;
 
 void Select(Target chosen, uint32_t deviceId) {

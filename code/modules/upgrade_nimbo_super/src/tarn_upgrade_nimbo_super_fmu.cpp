@@ -1,5 +1,6 @@
 #include "tarn_upgrade_nimbo_super_fmu.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
@@ -58,7 +59,7 @@ struct FmuSuperContext {
     uint32_t fileSize = 0;
     FirmwareImage file;
     uint16_t fragmentLength = 0;
-    uint32_t progress = 0;
+    std::atomic<uint32_t> progress{0}; // read by a progress reader that may run on another thread
     Uart *port = nullptr;
     MavlinkChannels channels{};
 };

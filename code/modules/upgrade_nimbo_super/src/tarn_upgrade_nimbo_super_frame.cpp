@@ -281,7 +281,7 @@ int SuperFrame_Query(SuperLink *link, const SuperQuery &query, uint32_t *value) 
 }
 
 int SuperFrame_Program(SuperLink *link, const SuperProgram &program, const uint8_t *image, uint32_t size,
-                       uint32_t *progress) {
+                       std::atomic<uint32_t> *progress) {
     uint32_t remaining = size;
     const uint8_t *cursor = image;
     uint16_t chunkNumber = 1;

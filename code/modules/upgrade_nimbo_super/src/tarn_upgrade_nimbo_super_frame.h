@@ -5,6 +5,7 @@
 // entry's run loop. A module is its constants, its step list and thin entries on top of this.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -121,7 +122,7 @@ struct SuperProgram {
 };
 // Chunks of at most 240 bytes; three failed tries over the whole image end it. Progress after each chunk.
 int SuperFrame_Program(SuperLink *link, const SuperProgram &program, const uint8_t *image, uint32_t size,
-                       uint32_t *progress);
+                       std::atomic<uint32_t> *progress);
 
 // Command 0x0D with its reply, 500 ms, then the pass-through off ("set flag error." when that fails).
 int SuperFrame_RunToApp(SuperLink *link, uint32_t code, uint32_t flagCode);

@@ -18,7 +18,8 @@ constexpr uint32_t kFlagSettleUs = 500000;
 
 SuperLink link{kDeviceId, SuperFrame_CrcCcitt, 5000, 10, nullptr, 0, {}, {}};
 FirmwareImage image;
-uint32_t progress = 0;
+// Written by the upgrade, read by a progress reader that may run on another thread.
+std::atomic<uint32_t> progress{0};
 
 int imu_setFlag(uint8_t flag) {
     return SuperFrame_SetFlag(&link, kSuperFlagCode, flag);

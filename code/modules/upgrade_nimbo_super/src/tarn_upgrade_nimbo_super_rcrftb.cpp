@@ -1,5 +1,6 @@
 #include "tarn_upgrade_nimbo_super_rcrftb.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +46,7 @@ struct RcrftbContext {
     FirmwareImage image;
     uint8_t deviceId = 0;
     uint32_t sequence = 0;
-    uint32_t progress = 0;
+    std::atomic<uint32_t> progress{0}; // read by a progress reader that may run on another thread
     Uart *port = nullptr;
     RcrfMsg reply{};
 };
